@@ -1,0 +1,100 @@
+#include "console/screen.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <string_view>
+
+namespace kestran {
+namespace {
+
+// Longer than any piece a screen prints; a longer one is cut, never overrun.
+constexpr std::size_t kPieceSize = 512;
+
+void vprint(const char* format, va_list args)
+{
+    std::array<char, kPieceSize> piece{};
+    const int n = std::vsnprintf(piece.data(), piece.size(), format, args);
+    if (n > 0)
+        currentTerminal().write({piece.data(), std::min(static_cast<std::size_t>(n), piece.size() - 1)});
+}
+
+}  // namespace
+
+void setColour(Colour colour) { currentTerminal().setColour(colour); }
+
+void print(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vprint(format, args);
+    va_end(args);
+}
+
+void printLine(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vprint(format, args);
+    va_end(args);
+    currentTerminal().write("\n");
+}
+
+void colourPrint(Colour colour, const char* format, ...)
+{
+    setColour(colour);
+    va_list args;
+    va_start(args, format);
+    vprint(format, args);
+    va_end(args);
+}
+
+void colourLine(Colour colour, const char* format, ...)
+{
+    setColour(colour);
+    va_list args;
+    va_start(args, format);
+    vprint(format, args);
+    va_end(args);
+    currentTerminal().write("\n");
+}
+
+void divider(std::size_t length)
+{
+    static constexpr std::string_view kHyphens =
+        "----------------------------------------------------------------------------------------------------";
+    length = std::min(length, kHyphens.size());
+    currentTerminal().write(kHyphens.substr(0, length));
+    currentTerminal().write("\n");
+}
+
+void colourDivider(Colour colour, std::size_t length)
+{
+    setColour(colour);
+    divider(length);
+}
+
+void clearScreen() { currentTerminal().clear(); }
+
+void pause()
+{
+    Terminal& terminal = currentTerminal();
+    terminal.write("Press any key to continue . . . ");
+    terminal.flush();
+    terminal.waitKey();
+    terminal.write("\n");
+}
+
+void printDeviceText(std::span<const std::uint8_t> bytes)
+{
+    std::array<char, 64> chunk{};
+    while (!bytes.empty()) {
+        const std::size_t n = std::min(bytes.size(), chunk.size());
+        std::transform(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n), chunk.begin(), printableOrDot);
+        currentTerminal().write({chunk.data(), n});
+        bytes = bytes.subspan(n);
+    }
+}
+
+}  // namespace kestran

@@ -1,0 +1,37 @@
+// Where screens go and where keys come from. The POSIX terminal serves the
+// real tool; tests install a capturing one.
+#pragma once
+
+#include <string_view>
+
+namespace kestran {
+
+// The six console attributes the screens use.
+enum class Colour : int {
+    LightGreen = 10,
+    LightCyan = 11,
+    LightRed = 12,
+    LightMagenta = 13,
+    Yellow = 14,
+    BrightWhite = 15,
+};
+
+class Terminal {
+public:
+    virtual ~Terminal() = default;
+    virtual void write(std::string_view text) = 0;
+    virtual void setColour(Colour colour) = 0;
+    virtual void clear() = 0;
+    // Waits for one key press without touching standard input.
+    virtual void waitKey() = 0;
+    // One character of standard input, or -1 at its end. Output is flushed first.
+    virtual int readChar() = 0;
+    // Hands a character back, so the next readChar sees it again.
+    virtual void unreadChar(int c) = 0;
+    virtual void flush() = 0;
+};
+
+Terminal& currentTerminal();
+void setCurrentTerminal(Terminal* terminal);
+
+}  // namespace kestran

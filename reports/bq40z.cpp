@@ -1,0 +1,8 @@
+#include "reports/reports.h"
+
+namespace kestran {
+
+// The screen is not built yet: the menu clears, returns and pauses.
+void bq40z() {}
+
+}  // namespace kestran

@@ -1,0 +1,107 @@
+// The real kestran binary on a pseudo-terminal, against the stand-in adapter library.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "tests/support/pty_run.h"
+#include "tests/support/screens.h"
+
+namespace kestran::testing {
+namespace {
+
+const std::string kPause = "Press any key to continue . . . \n";
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        logPath = ::testing::TempDir() + "standin-" + std::to_string(getpid()) + ".log";
+        std::remove(logPath.c_str());
+    }
+    PtyRun run(const std::string& libraryDir, const std::string& typed, std::vector<std::string> extraEnv = {},
+               std::vector<std::string> args = {})
+    {
+        std::vector<std::string> env = {"LD_LIBRARY_PATH=" + libraryDir, "STANDIN_LOG=" + logPath};
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        args.insert(args.begin(), KESTRAN_BINARY);
+        return runOnPty(args, env, typed);
+    }
+    std::string logPath;
+};
+
+const std::string kNotFound = "<CLS><13>" + dashes(52) + "\n" + "<10>               KESTRAN\n\n" +
+                              "<11>                      PAUSE...\n\n" + "<13>" + dashes(56) + "\n\n" +
+                              "<11>             Adapter <15>FX2LP <12>NOT in SYSTEM !!!\n\n" +
+                              "<14>             Please Connect Adapter FX2LP...\n\n" + "<13>" + dashes(56) + "\n\n" +
+                              "<12>" + kPause;
+
+TEST_F(EndToEndTest, StartsUpAndExitsOnZeroThroughTheLibrary)
+{
+    const PtyRun result = run(STANDIN_DIR, "0\n");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.errors, "");
+    const std::string startUp = "<CLS><13>" + dashes(52) + "\n" + "<10>               KESTRAN\n\n" +
+                                "<11>                      PAUSE...\n\n" + "<13>" + dashes(52) + "\n" +
+                                "<14>          SMBusb Firmware Version: 1.2.3\n\n" + "<13>" + dashes(52) + "\n\n" +
+                                "<11>" + kPause + "<CLS><11> PEC = 1\n";
+    ASSERT_GE(result.screen.size(), asTerminalBytes(startUp).size());
+    EXPECT_EQ(result.screen.substr(0, asTerminalBytes(startUp).size()), asTerminalBytes(startUp));
+    const std::string ending = asTerminalBytes("<14>        YOUR CHOICE: <15><15>") + "\x1b[0m";
+    EXPECT_EQ(result.screen.substr(result.screen.size() - ending.size()), ending);
+    EXPECT_EQ(slurp(logPath), "open 0x04B4 0x8613\npec 1\nclose\n");
+}
+
+TEST_F(EndToEndTest, NoAdapterShowsTheNotFoundScreen)
+{
+    const struct {
+        const char* name;
+        std::string libraryDir;
+        std::vector<std::string> env;
+        std::string log;
+    } cases[] = {
+        {"open result 0", STANDIN_DIR, {"STANDIN_OPEN=0"}, "open 0x04B4 0x8613\n"},
+        {"library missing", "/nonexistent", {}, ""},
+        {"library missing a function", STANDIN_PARTIAL_DIR, {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(logPath.c_str());
+        const PtyRun result = run(c.libraryDir, "1\n", c.env);
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.screen, asTerminalBytes(kNotFound) + "\x1b[0m");
+        EXPECT_EQ(result.errors, "");
+        EXPECT_EQ(slurp(logPath), c.log);
+    }
+}
+
+TEST_F(EndToEndTest, CommandLine)
+{
+    const PtyRun help = run(STANDIN_DIR, "", {}, {"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_NE(help.screen.find("Usage: kestran"), std::string::npos);
+    EXPECT_EQ(slurp(logPath), "");
+
+    const PtyRun version = run(STANDIN_DIR, "", {}, {"--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.screen.rfind("kestran ", 0), 0u);
+
+    const PtyRun wrong = run(STANDIN_DIR, "", {}, {"--frobnicate"});
+    EXPECT_EQ(wrong.exitStatus, 2);
+    EXPECT_EQ(wrong.screen, "");
+    EXPECT_EQ(std::count(wrong.errors.begin(), wrong.errors.end(), '\n'), 1);
+    EXPECT_NE(wrong.errors.find("--frobnicate"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestran::testing

@@ -1,0 +1,40 @@
+// Building blocks for expected screens in tests, typed from the screen
+// literals: colour changes are written <NN> as CaptureTerminal records them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kestran::testing {
+
+inline std::string dashes(std::size_t n) { return std::string(n, '-'); }
+
+inline std::size_t occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++count;
+    return count;
+}
+
+// The tokens of a captured screen turned into the bytes a colour terminal gets.
+inline std::string asTerminalBytes(const std::string& tokens)
+{
+    static const char* const kSgr[] = {"\x1b[92m", "\x1b[96m", "\x1b[91m", "\x1b[95m", "\x1b[93m", "\x1b[97m"};
+    std::string bytes;
+    for (std::size_t at = 0; at < tokens.size();) {
+        if (tokens.compare(at, 5, "<CLS>") == 0) {
+            bytes += "\x1b[H\x1b[2J\x1b[3J";
+            at += 5;
+        } else if (tokens[at] == '<' && at + 3 < tokens.size() && tokens[at + 3] == '>' && tokens[at + 1] == '1' &&
+                   tokens[at + 2] >= '0' && tokens[at + 2] <= '5') {
+            bytes += kSgr[tokens[at + 2] - '0'];
+            at += 4;
+        } else {
+            bytes += tokens[at++];
+        }
+    }
+    return bytes;
+}
+
+}  // namespace kestran::testing
