@@ -1,11 +1,193 @@
 #include "scan/scans.h"
 
-namespace kestran {
+#include <algorithm>
+#include <array>
 
-// The scans are not built yet: the menu clears, returns and pauses.
-void TestReadWord() {}
-void TestReadWord_00() {}
-void TestReadBlock() {}
-void TestReadBlock_23() {}
+#include "adapter/smbus.h"
+#include "console/screen.h"
+#include "console/state.h"
+#include "scan/probe.h"
+
+namespace kestran {
+namespace {
+
+using enum Colour;
+
+constexpr std::size_t kScanDivider = 49;
+
+struct TitlePiece {
+    Colour colour;
+    const char* text;
+};
+
+// What tells the four scans apart; the frame around them is one.
+struct ScanVariant {
+    TitlePiece title[3];           // the last piece ends the title line
+    std::array<std::uint8_t, 256>* blockBuffer;  // block scans: where the transaction reads to
+    bool spacedModeBanner;         // dividers and mode word each leave an empty line
+    int (*transaction)(int r);     // the result goes to status
+    void (*printRegister)(int r);  // blocks only: the register before its count
+    const char* blockLineEnd;      // blocks only
+    std::size_t closingDivider;
+    void (*printDone)(int start);
+};
+
+int readWord(int r)
+{
+    const int result = SMBReadWord(kGaugeAddress, r);
+    Sleep(1);
+    return result;
+}
+
+int readWordAfterManufacturerAccess(int r)
+{
+    SMBWriteWord(kGaugeAddress, 0x00, r);
+    Sleep(1);
+    const int result = SMBReadWord(kGaugeAddress, 0x00);
+    Sleep(1);
+    return result;
+}
+
+int readBlock(int r)
+{
+    const int result = SMBReadBlock(kGaugeAddress, r, block);
+    Sleep(30);
+    return result;
+}
+
+// ManufacturerData answers for the ManufacturerAccess value just written.
+int readManufacturerData(int r)
+{
+    SMBWriteWord(kGaugeAddress, 0x00, r);
+    const int result = SMBReadBlock(kGaugeAddress, 0x23, buf);
+    Sleep(10);
+    return result;
+}
+
+void printWordDone(int start)
+{
+    print("  Test READ-WORD from 0x%02X to 0xFF registr Done!\n", static_cast<unsigned>(start));
+}
+
+constexpr ScanVariant kReadWord = {
+    {{BrightWhite, "     Test "}, {Yellow, "READ-WORD "}, {BrightWhite, "from 0x00 to 0xFF registr"}},
+    nullptr, false, readWord, nullptr, nullptr, kScanDivider, printWordDone,
+};
+
+constexpr ScanVariant kReadWord00 = {
+    {{Yellow, " READ-WORD "}, {LightCyan, "After RegXX => WR[00] "}, {BrightWhite, "0x00 to 0xFF"}},
+    nullptr, false, readWordAfterManufacturerAccess, nullptr, nullptr, kScanDivider, printWordDone,
+};
+
+constexpr ScanVariant kReadBlock = {
+    {{BrightWhite, "     Test "}, {Yellow, "READ-BLOCK "}, {BrightWhite, "from 0x00 to 0xFF registr"}},
+    &block, true, readBlock,
+    [](int r) { print("0x%02x : ", static_cast<unsigned>(r)); },
+    "\n", 51,
+    [](int start) { print("  Test READ-BLOCK from 0x%02X to 0xFF registr Done!\n", static_cast<unsigned>(start)); },
+};
+
+constexpr ScanVariant kReadBlock23 = {
+    {{BrightWhite, "   Test "}, {Yellow, "READ-BLOCK [23] "}, {BrightWhite, "from 0x00 to 0xFF registr"}},
+    &buf, false, readManufacturerData,
+    [](int r) { print("0x%04x : ", static_cast<unsigned>(r)); },
+    "\n\n", 51,
+    [](int start) { print("  READ-BLOCK[23] from 0x%02X to 0xFF registr Done!\n", static_cast<unsigned>(start)); },
+};
+
+void printModeBanner(bool spaced)
+{
+    const char* text;
+    const char* mode;
+    switch (BootRom) {
+    case 0: text = "          DEVICE starting in "; mode = "Normal-mode"; break;
+    case 1: text = "           DEVICE starting in "; mode = "BOOT-mode"; break;
+    case 2: text = "        DEVICE starting in "; mode = "Calibtate-mode"; break;
+    default: return;  // a start mode the probe did not set: no banner
+    }
+    const auto rule = [spaced] {
+        setColour(BrightWhite);
+        divider(kScanDivider);
+        if (spaced)
+            print("\n");
+    };
+    rule();
+    colourPrint(LightRed, "%s", text);
+    colourLine(Yellow, "%s", mode);
+    if (spaced)
+        print("\n");
+    rule();
+}
+
+void printWordStep(int r)
+{
+    if (status == kBusFailure)
+        return;  // a register that does not answer is left out
+    colourPrint(LightCyan, " Read-WORD From ");
+    colourPrint(BrightWhite, "0x%02x = ", static_cast<unsigned>(r));
+    colourPrint(Yellow, "%04X\n\n", static_cast<unsigned>(status));
+}
+
+void printBlockStep(const ScanVariant& scan, int r, std::span<const std::uint8_t> data)
+{
+    colourPrint(LightCyan, " Read-BLOCK from ");
+    setColour(LightRed);
+    scan.printRegister(r);
+    colourPrint(LightCyan, "%u byte\n", static_cast<unsigned>(status));
+    if (status == kBusFailure) {
+        colourPrint(LightRed, "Not Read");
+    } else {
+        colourPrint(LightGreen, " Block:");
+        setColour(BrightWhite);
+        const std::size_t count = status > 0 ? std::min<std::size_t>(static_cast<std::size_t>(status), data.size()) : 0;
+        for (std::uint8_t byte : data.first(count))
+            print(" %02X", byte);
+    }
+    print("%s", scan.blockLineEnd);
+}
+
+void runScan(const ScanVariant& scan)
+{
+    colourPrint(LightCyan, " PEC = %u\n", static_cast<unsigned>(VarPec));
+    colourDivider(LightMagenta, kScanDivider);
+    colourLine(LightGreen, "                KESTRAN_FM3DXY");
+    for (const TitlePiece& piece : scan.title)
+        colourPrint(piece.colour, "%s", piece.text);
+    print("\n");
+    colourDivider(LightMagenta, kScanDivider);
+
+    CheckBoot();
+    printModeBanner(scan.spacedModeBanner);
+
+    colourLine(LightMagenta, "        Enter First Registr to read in HEX\n");
+    colourLine(Yellow, "               Format in HEX : 23");
+    const int start = Enter2digitHEX();
+    if (start == kNoEntry) {  // input ended: nothing to scan
+        print("\n");
+        return;
+    }
+    colourDivider(LightCyan, kScanDivider);
+
+    for (int r = start; r <= 0xFF; ++r) {
+        status = scan.transaction(r);
+        if (scan.blockBuffer)
+            printBlockStep(scan, r, *scan.blockBuffer);
+        else
+            printWordStep(r);
+    }
+
+    colourDivider(BrightWhite, scan.closingDivider);
+    setColour(LightGreen);
+    scan.printDone(start);
+    colourDivider(BrightWhite, scan.closingDivider);
+    print("\n");
+}
+
+}  // namespace
+
+void TestReadWord() { runScan(kReadWord); }
+void TestReadWord_00() { runScan(kReadWord00); }
+void TestReadBlock() { runScan(kReadBlock); }
+void TestReadBlock_23() { runScan(kReadBlock23); }
 
 }  // namespace kestran
