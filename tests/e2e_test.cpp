@@ -1,6 +1,7 @@
 // The real kestran binary on a pseudo-terminal, against the stand-in adapter library.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -30,12 +31,12 @@ protected:
         std::remove(logPath.c_str());
     }
     PtyRun run(const std::string& libraryDir, const std::string& typed, std::vector<std::string> extraEnv = {},
-               std::vector<std::string> args = {})
+               std::vector<std::string> args = {}, const PtyOptions& options = {})
     {
         std::vector<std::string> env = {"LD_LIBRARY_PATH=" + libraryDir, "STANDIN_LOG=" + logPath};
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
         args.insert(args.begin(), KESTRAN_BINARY);
-        return runOnPty(args, env, typed);
+        return runOnPty(args, env, typed, options);
     }
     std::string logPath;
 };
@@ -101,6 +102,40 @@ TEST_F(EndToEndTest, CommandLine)
     EXPECT_EQ(wrong.screen, "");
     EXPECT_EQ(std::count(wrong.errors.begin(), wrong.errors.end(), '\n'), 1);
     EXPECT_NE(wrong.errors.find("--frobnicate"), std::string::npos);
+}
+
+TEST_F(EndToEndTest, PauseWaitsForAKeyOnTheTerminalAndLeavesTypedAheadInput)
+{
+    PtyOptions options;
+    options.controllingTerminal = true;
+    // "5" is typed ahead on standard input before the start-up pause: the pause
+    // takes its key from the terminal, so "5" still reaches the menu.
+    const PtyRun result = run(STANDIN_DIR, "50", {}, {}, options);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(occurrences(result.screen, "Press any key to continue . . . "), 2u);
+    EXPECT_NE(result.screen.find("DONE !!!"), std::string::npos);
+    EXPECT_EQ(slurp(logPath), "open 0x04B4 0x8613\npec 1\npec 1\nclose\n");
+    EXPECT_TRUE(lastPtyIsCanonicalWithEcho());
+}
+
+TEST_F(EndToEndTest, SignalsResetTheColoursAndTheTerminalMode)
+{
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        PtyOptions options;
+        options.signal = sig;
+        options.signalWhen = "YOUR CHOICE: ";  // waiting at the menu
+        const PtyRun atMenu = run(STANDIN_DIR, "", {}, {}, options);
+        EXPECT_EQ(atMenu.signal, sig);
+        EXPECT_EQ(atMenu.screen.substr(atMenu.screen.size() - 4), "\x1b[0m");
+
+        options.controllingTerminal = true;
+        options.signalWhen = "Press any key";  // waiting in the pause, terminal in raw mode
+        const PtyRun inPause = run(STANDIN_DIR, "", {}, {}, options);
+        EXPECT_EQ(inPause.signal, sig);
+        EXPECT_EQ(inPause.screen.substr(inPause.screen.size() - 4), "\x1b[0m");
+        EXPECT_TRUE(lastPtyIsCanonicalWithEcho());
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,7 +31,14 @@ void readAll(int fd, std::string& into)
 
 }  // namespace
 
-PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& typed)
+namespace {
+bool gLastCanonicalWithEcho = false;
+}  // namespace
+
+bool lastPtyIsCanonicalWithEcho() { return gLastCanonicalWithEcho; }
+
+PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& typed,
+                const PtyOptions& options)
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
@@ -38,8 +46,10 @@ PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::str
     const int slave = ::open(ptsname(master), O_RDWR | O_NOCTTY);
     termios mode{};
     tcgetattr(slave, &mode);
-    cfmakeraw(&mode);  // the bytes as written, no \r added
-    tcsetattr(slave, TCSANOW, &mode);
+    if (!options.controllingTerminal) {
+        cfmakeraw(&mode);  // the bytes as written, no \r added
+        tcsetattr(slave, TCSANOW, &mode);
+    }
 
     int in[2];
     int err[2];
@@ -48,7 +58,9 @@ PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::str
 
     const pid_t pid = fork();
     if (pid == 0) {
-        setsid();  // a new session without a controlling terminal
+        setsid();  // a new session without a controlling terminal...
+        if (options.controllingTerminal)
+            ioctl(slave, TIOCSCTTY, 0);  // ...unless the test wants one
         dup2(in[0], STDIN_FILENO);
         dup2(slave, STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
@@ -70,9 +82,12 @@ PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::str
     ::close(slave);
     if (!typed.empty() && ::write(in[1], typed.data(), typed.size()) < 0)
         throw std::runtime_error("could not type");
-    ::close(in[1]);
+    if (!options.signal)
+        ::close(in[1]);
 
     PtyRun run;
+    bool signalSent = false;
+    std::size_t keysPressed = 0;
     // The pty reports EIO once the child and all its descendants closed it.
     pollfd fds[2] = {{master, POLLIN, 0}, {err[0], POLLIN, 0}};
     bool masterOpen = true, errOpen = true;
@@ -88,6 +103,19 @@ PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::str
             const ssize_t got = ::read(fds[n].fd, chunk, sizeof chunk);
             if (got > 0) {
                 (n == 0 ? run.screen : run.errors).append(chunk, static_cast<std::size_t>(got));
+                if (options.signal && !signalSent && run.screen.find(options.signalWhen) != std::string::npos) {
+                    kill(pid, options.signal);
+                    signalSent = true;
+                }
+                if (options.controllingTerminal && !options.signal) {
+                    std::size_t prompts = 0;
+                    for (auto at = run.screen.find("Press any key"); at != std::string::npos;
+                         at = run.screen.find("Press any key", at + 1))
+                        ++prompts;
+                    for (; keysPressed < prompts; ++keysPressed)
+                        if (::write(master, "k", 1) != 1)
+                            break;
+                }
             } else if (got < 0 && errno == EINTR) {
                 continue;
             } else {
@@ -97,11 +125,22 @@ PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::str
         }
     }
     readAll(err[0], run.errors);
+    if (options.controllingTerminal) {
+        const int again = ::open(ptsname(master), O_RDWR | O_NOCTTY);
+        termios after{};
+        gLastCanonicalWithEcho = again >= 0 && tcgetattr(again, &after) == 0 && (after.c_lflag & ICANON) &&
+                                 (after.c_lflag & ECHO);
+        if (again >= 0)
+            ::close(again);
+    }
+    if (options.signal)
+        ::close(in[1]);
     ::close(master);
     ::close(err[0]);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     run.exitStatus = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    run.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     return run;
 }
 

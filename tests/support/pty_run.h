@@ -10,11 +10,27 @@ namespace kestran::testing {
 
 struct PtyRun {
     int exitStatus = -1;   // the process's exit status, or -1 when it did not exit normally
+    int signal = 0;        // the signal that ended it, if one did
     std::string screen;    // every byte written to the terminal
     std::string errors;    // everything written to standard error
 };
 
+// For runs that need more than the acceptance set-up.
+struct PtyOptions {
+    // Make the pty the process's controlling terminal (in its default, cooked
+    // mode), and press one key on it each time the pause prompt appears
+    // (unless a signal is to be sent: then the pause is left waiting).
+    bool controllingTerminal = false;
+    // Keep standard input open, and send this signal once the screen shows signalWhen.
+    int signal = 0;
+    std::string signalWhen;
+};
+
 // env entries are "NAME=value", added to a near-empty environment.
-PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& typed);
+PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& typed,
+                const PtyOptions& options = {});
+
+// The terminal mode the pty of the last controlling-terminal run was left in.
+bool lastPtyIsCanonicalWithEcho();
 
 }  // namespace kestran::testing
