@@ -118,14 +118,6 @@ constexpr int kBootModeAbove = 100;  // a relative state of charge above 100 % m
 
 // --- sections ------------------------------------------------------------------
 
-int readWord(int command, unsigned sleepAfterMs)
-{
-    const int word = SMBReadWord(kGaugeAddress, command);
-    if (sleepAfterMs)
-        Sleep(sleepAfterMs);
-    return word;
-}
-
 unsigned asUnsigned(std::int32_t value) { return static_cast<unsigned>(value); }
 
 void printHeader()

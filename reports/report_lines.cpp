@@ -42,6 +42,14 @@ void capacityLine(Colour labelColour, const char* label, Colour valueColour, std
         labelValue(labelColour, label, valueColour, "%u mAh\n", raw);
 }
 
+int readWord(int command, unsigned sleepAfterMs)
+{
+    const int word = SMBReadWord(kGaugeAddress, command);
+    if (sleepAfterMs)
+        Sleep(sleepAfterMs);
+    return word;
+}
+
 int readManufacturerWord(int subcommand, unsigned sleepAfterWriteMs, unsigned sleepAfterReadMs)
 {
     SMBWriteWord(kGaugeAddress, 0x00, subcommand);

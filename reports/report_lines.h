@@ -33,6 +33,9 @@ void capacityLine(Colour labelColour, const char* label, Colour valueColour, std
                   bool tenMilliwattHours);
 constexpr std::uint32_t kCapacityModeBit = 0x8000;  // BatteryMode CapM
 
+// Read Word `command`, then the pause the row asks for. A sleep of 0 means none.
+int readWord(int command, unsigned sleepAfterMs);
+
 // Write Word 0x00 (ManufacturerAccess) with the subcommand, then Read Word 0x00,
 // which answers with the selected register. A sleep of 0 means none.
 int readManufacturerWord(int subcommand, unsigned sleepAfterWriteMs, unsigned sleepAfterReadMs);

@@ -19,11 +19,11 @@ const Log kBlock23 = {"Block Read 0x23", "Sleep 5", "Block Read 0x23", "Sleep 15
 const Log kWords6C = {"Read Word 0x09", "Read Word 0x6C", "Read Word 0x6D", "Read Word 0x6E", "Read Word 0x6F"};
 const Log kBlock30 = {"Block Read 0x30", "Sleep 5", "Block Read 0x30", "Sleep 15", "Read Word 0x09"};
 
-Log concat(std::initializer_list<Log> parts)
+Log concat(std::initializer_list<Log> pieces)
 {
     Log all;
-    for (const Log& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
+    for (const Log& piece : pieces)
+        all.insert(all.end(), piece.begin(), piece.end());
     return all;
 }
 
