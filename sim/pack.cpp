@@ -23,9 +23,30 @@ std::string hex(int value, int digits)
     return text;
 }
 
+// A token as an error message quotes it: control bytes spelled out (a pack file
+// must not drive the terminal it is reported on), long tokens cut.
+std::string spelled(std::string_view raw)
+{
+    constexpr std::size_t kShownBytes = 40;
+    std::string text;
+    for (std::size_t n = 0; n < raw.size() && n < kShownBytes; ++n) {
+        const unsigned char c = static_cast<unsigned char>(raw[n]);
+        if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        }
+    }
+    if (raw.size() > kShownBytes)
+        text += "...";
+    return text;
+}
+
 std::string shown(const Token& token)
 {
-    return token.quoted ? "'\"" + std::string(token.text) + "\"'" : "'" + std::string(token.text) + "'";
+    return token.quoted ? "'\"" + spelled(token.text) + "\"'" : "'" + spelled(token.text) + "'";
 }
 
 bool isWordVia(Via via) { return via == Via::Word || via == Via::MacWord; }
@@ -123,12 +144,12 @@ bool LineParser::number(const Token& token, long min, long max, long& value, std
     if (token.quoted || text.empty() || end != text.data() + text.size() || error == std::errc::invalid_argument)
         return fail(shown(token) + " is not a number");
     if (base == 10 && text.size() > 1 && text[0] == '0')
-        return fail(shown(token) + " is ambiguous: write hex as 0x" + std::string(text) +
+        return fail(shown(token) + " is ambiguous: write hex as 0x" + spelled(text) +
                     ", decimal without leading zeros");
     const bool tooBig = error == std::errc::result_out_of_range || magnitude > static_cast<unsigned long>(max) + 1;
     value = negative ? -static_cast<long>(magnitude) : static_cast<long>(magnitude);
     if (tooBig || value < min || value > max)
-        return fail(std::string(what) + " " + std::string(token.text) + " is out of range (" + std::string(range) + ")");
+        return fail(std::string(what) + " " + spelled(token.text) + " is out of range (" + std::string(range) + ")");
     return true;
 }
 
@@ -194,7 +215,8 @@ bool LineParser::bytes(Register reg, std::size_t from, std::vector<std::uint8_t>
         unsigned value = 0;
         const auto [end, error] = std::from_chars(token.text.data(), token.text.data() + token.text.size(), value, 16);
         if (token.text.size() != 2 || error != std::errc{} || end != token.text.data() + 2)
-            return fail(shown(token) + " is not a byte: write each byte as two hex digits (as in 0F) or text in double quotes");
+            return fail(shown(token) +
+                        " is not a byte: write each byte as two hex digits (as in 0F) or text in double quotes");
         out.push_back(static_cast<std::uint8_t>(value));
     }
     const std::size_t limit = reg.via == Via::BlockAccess ? kMaxBlockBytes - 2 : kMaxBlockBytes;

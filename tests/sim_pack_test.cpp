@@ -96,6 +96,8 @@ TEST(PackParsing, EachBadLineGetsOneMessageWithFileAndLine)
         {"word 0x1G 80", "bench.pack:1: '0x1G' is not a number"},
         {"word 0x0D 8O", "bench.pack:1: '8O' is not a number"},
         {"word 0x0D \"80\"", "bench.pack:1: '\"80\"' is not a number"},
+        {"word 0x0D \x1b[2J", "bench.pack:1: '\\x1B[2J' is not a number"},
+        {"word 0x0D " + std::string(50, '9') + "x", "bench.pack:1: '" + std::string(40, '9') + "...' is not a number"},
         {"word 0x0D 0057", "bench.pack:1: '0057' is ambiguous: write hex as 0x0057, decimal without leading zeros"},
         {"word 0x100 1", "bench.pack:1: command code 0x100 is out of range (0x00 to 0xFF)"},
         {"word 0x0D 65536",
