@@ -1,10 +1,13 @@
 #include "app/cli.h"
 
+#include <memory>
 #include <string_view>
 
 #include "adapter/vendor_library.h"
 #include "app/menu.h"
 #include "console/posix_terminal.h"
+#include "sim/catalog.h"
+#include "sim/gauge.h"
 
 #ifndef KESTRAN_VERSION
 #define KESTRAN_VERSION "0.0.0"
@@ -20,6 +23,19 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
             options.help = true;
         } else if (arg == "--version") {
             options.version = true;
+        } else if (arg == "--simulate") {
+            // PACK is optional: a following word that is not an option is the pack.
+            options.backend = Backend::Simulator;
+            options.pack = std::string(sim::kDefaultPack);
+            if (n + 1 < argc && argv[n + 1][0] != '-')
+                options.pack = argv[++n];
+        } else if (arg.starts_with("--simulate=")) {
+            options.backend = Backend::Simulator;
+            options.pack = std::string(arg.substr(arg.find('=') + 1));
+            if (options.pack.empty()) {
+                error = "--simulate= needs a pack: a built-in pack's name or a pack file";
+                return false;
+            }
         } else {
             error = "unknown option '" + std::string(arg) + "'";
             return false;
@@ -34,10 +50,22 @@ void printHelp(std::FILE* out)
                "Inspect the fuel gauge of a smart battery pack (SMBus address 0x16)\n"
                "through the USB adapter (vendor id 0x04B4, product id 0x8613).\n"
                "\n"
-               "  (no option)   talk to the adapter through libsmbusb.so\n"
-               "  --help        show this help and exit\n"
-               "  --version     show the version and exit\n",
+               "  (no option)        talk to the adapter through libsmbusb.so\n"
+               "  --simulate [PACK]  talk to a simulated gauge instead; PACK is one of the\n"
+               "                     built-in packs below or a pack file (default: bq20z)\n"
+               "  --help             show this help and exit\n"
+               "  --version          show the version and exit\n"
+               "\n"
+               "Built-in packs:\n",
                out);
+    static_assert(sim::kDefaultPack == "bq20z", "the usage text names the default pack");
+    for (const sim::BuiltinPack& builtin : sim::builtinPacks()) {
+        sim::Pack pack;
+        sim::PackError error;
+        const std::string about = sim::parsePack(builtin.text, builtin.name, pack, error) ? pack.about : error.message();
+        std::fprintf(out, "  %-15.*s %s%s\n", static_cast<int>(builtin.name.size()), builtin.name.data(), about.c_str(),
+                     builtin.name == sim::kDefaultPack ? " (default)" : "");
+    }
 }
 
 int kestranMain(int argc, const char* const* argv)
@@ -57,8 +85,18 @@ int kestranMain(int argc, const char* const* argv)
         return 0;
     }
 
-    VendorLibraryAdapter vendor;
-    setCurrentAdapter(&vendor);
+    std::unique_ptr<Adapter> backend;
+    if (options.backend == Backend::Simulator) {
+        sim::Pack pack;
+        if (!sim::loadPack(options.pack, pack, error)) {
+            std::fprintf(stderr, "kestran: %s\n", error.c_str());
+            return 2;
+        }
+        backend = std::make_unique<sim::SimulatedGauge>(std::move(pack));
+    } else {
+        backend = std::make_unique<VendorLibraryAdapter>();
+    }
+    setCurrentAdapter(backend.get());
     PosixTerminal terminal;
     setCurrentTerminal(&terminal);
     const int exitStatus = runTool();

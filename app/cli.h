@@ -1,4 +1,5 @@
-// The command line of the Linux tool: no options runs on the adapter library.
+// The command line of the Linux tool: no options runs on the adapter library,
+// --simulate on a simulated gauge.
 #pragma once
 
 #include <cstdio>
@@ -6,10 +7,11 @@
 
 namespace kestran {
 
-enum class Backend { VendorLibrary };
+enum class Backend { VendorLibrary, Simulator };
 
 struct Options {
     Backend backend = Backend::VendorLibrary;
+    std::string pack;  // with Backend::Simulator: a built-in pack's name or a pack file's path
     bool help = false;
     bool version = false;
 };

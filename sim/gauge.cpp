@@ -1,0 +1,174 @@
+#include "sim/gauge.h"
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+#include "adapter/vendor_library.h"
+
+#ifndef KESTRAN_VERSION
+#define KESTRAN_VERSION "0.0.0"
+#endif
+
+namespace kestran::sim {
+namespace {
+
+constexpr int kManufacturerAccess = 0x00;
+constexpr int kManufacturerData = 0x23;
+constexpr int kManufacturerInput = 0x2F;
+constexpr int kBlockAccess = 0x44;
+constexpr int kStoredSelect = 0x77;
+constexpr int kStoredData = 0x78;
+
+// One step of splitmix64: a small generator whose sequence is the same on
+// every platform, so a seed names one run exactly.
+std::uint64_t nextRandom(std::uint64_t& state)
+{
+    state += 0x9E3779B97F4A7C15ULL;
+    std::uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+}  // namespace
+
+Version simulatorVersion()
+{
+    Version version{0, 0, 0};
+    int* parts[] = {&version.major, &version.minor, &version.patch};
+    std::string_view text = KESTRAN_VERSION;
+    for (int* part : parts) {
+        while (!text.empty() && text.front() >= '0' && text.front() <= '9') {
+            *part = std::min(*part * 10 + (text.front() - '0'), 255);
+            text.remove_prefix(1);
+        }
+        if (!text.empty())
+            text.remove_prefix(1);  // the dot
+    }
+    return version;
+}
+
+SimulatedGauge::SimulatedGauge(Pack pack, Sleeper sleeper)
+    : pack_(std::move(pack)), sleeper_(sleeper ? std::move(sleeper) : Sleeper(sleepRealMs)), random_(pack_.flakySeed)
+{
+}
+
+int SimulatedGauge::openDevice(int vid, int pid)
+{
+    if (vid != kAdapterVendorId || pid != kAdapterProductId)
+        return 0;
+    open_ = true;
+    const Version v = simulatorVersion();
+    return v.major | (v.minor << 8) | (v.patch << 16);
+}
+
+int SimulatedGauge::closeDevice()
+{
+    open_ = false;
+    return 0;
+}
+
+int SimulatedGauge::enablePec(int enable)
+{
+    pec_ = enable != 0;
+    return 0;
+}
+
+bool SimulatedGauge::reaches(int address)
+{
+    // Drawn for every transaction, so the failures of a seed do not depend on what is asked.
+    const bool dropped =
+        pack_.flakyPercent > 0 && nextRandom(random_) % 100 < static_cast<std::uint64_t>(pack_.flakyPercent);
+    return open_ && address == kGaugeAddress && (pec_ || !pack_.pecRequired) && !dropped;
+}
+
+// The answer a selection chooses, or none when nothing was selected yet or the
+// pack has nothing behind the selected value.
+const Answer* SimulatedGauge::selected(Via via, const std::optional<int>& selection) const
+{
+    return selection ? pack_.find(via, *selection) : nullptr;
+}
+
+int SimulatedGauge::readWord(int address, int command)
+{
+    if (!reaches(address))
+        return kBusFailure;
+    const Answer* answer = command == kManufacturerAccess ? selected(Via::MacWord, manufacturerAccess_) : nullptr;
+    if (!answer)
+        answer = pack_.find(Via::Word, command);
+    if (!answer || answer->fails)
+        return kBusFailure;
+    return answer->word;
+}
+
+int SimulatedGauge::writeWord(int address, int command, int value)
+{
+    if (!reaches(address))
+        return kBusFailure;
+    const int word = value & 0xFFFF;
+    if (command == kManufacturerAccess) {
+        manufacturerAccess_ = word;
+        return 0;
+    }
+    // A gauge without stored data to give out (a sealed one) does not acknowledge the selection.
+    if (command == kStoredSelect && pack_.answersAny(Via::Stored)) {
+        storedSelection_ = word;
+        return 0;
+    }
+    return kBusFailure;
+}
+
+int SimulatedGauge::readBlock(int address, int command, RawBlock& raw)
+{
+    if (!reaches(address))
+        return kBusFailure;
+    const Answer* answer = nullptr;
+    std::optional<int> echo;
+    switch (command) {
+    case kManufacturerData:
+    case kManufacturerInput:
+        answer = selected(Via::MacBlock, manufacturerAccess_);
+        break;
+    case kStoredData:
+        answer = selected(Via::Stored, storedSelection_);
+        break;
+    case kBlockAccess:
+        answer = selected(Via::BlockAccess, blockAccess_);
+        if (answer)
+            echo = *blockAccess_;
+        break;
+    default:
+        break;
+    }
+    if (!answer)
+        answer = pack_.find(Via::Block, command);
+    if (!answer || answer->fails)
+        return kBusFailure;
+
+    // ManufacturerBlockAccess replies echo the subcommand in their first two bytes.
+    std::vector<std::uint8_t> reply;
+    if (echo)
+        reply = {static_cast<std::uint8_t>(*echo & 0xFF), static_cast<std::uint8_t>(*echo >> 8)};
+    reply.insert(reply.end(), answer->data.begin(), answer->data.end());
+    if (answer->shortCount >= 0)
+        reply.resize(std::min(reply.size(), static_cast<std::size_t>(answer->shortCount)));
+    const std::size_t count = std::min(reply.size(), kMaxBlockBytes);
+    std::copy_n(reply.begin(), count, raw.begin());
+    return static_cast<int>(count);
+}
+
+int SimulatedGauge::writeBlock(int address, int command, std::span<const std::uint8_t> data)
+{
+    if (!reaches(address))
+        return kBusFailure;
+    if (command == kBlockAccess && data.size() >= 2 && pack_.answersAny(Via::BlockAccess)) {
+        blockAccess_ = data[0] | (data[1] << 8);
+        return 0;
+    }
+    return kBusFailure;
+}
+
+void SimulatedGauge::sleepMs(unsigned ms) { sleeper_(ms); }
+
+}  // namespace kestran::sim
