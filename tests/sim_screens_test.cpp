@@ -1,0 +1,117 @@
+// The real screens on the built-in simulated packs: every read a screen makes
+// is answered, and the screen shows what the pack's state says.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "console/state.h"
+#include "reports/reports.h"
+#include "scan/scans.h"
+#include "sim/catalog.h"
+#include "sim/gauge.h"
+#include "tests/support/capture_terminal.h"
+#include "tests/support/screens.h"
+
+namespace kestran::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Passes every transaction to the simulated gauge and counts the failed ones.
+class CountingAdapter final : public Adapter {
+public:
+    explicit CountingAdapter(Adapter& inner) : inner_(inner) {}
+    int failures = 0;
+
+    int openDevice(int vid, int pid) override { return inner_.openDevice(vid, pid); }
+    int closeDevice() override { return inner_.closeDevice(); }
+    int enablePec(int enable) override { return inner_.enablePec(enable); }
+    int readWord(int address, int command) override { return count(inner_.readWord(address, command)); }
+    int writeWord(int address, int command, int value) override { return count(inner_.writeWord(address, command, value)); }
+    int readBlock(int address, int command, RawBlock& raw) override { return count(inner_.readBlock(address, command, raw)); }
+    int writeBlock(int address, int command, std::span<const std::uint8_t> data) override
+    {
+        return count(inner_.writeBlock(address, command, data));
+    }
+    void sleepMs(unsigned ms) override { inner_.sleepMs(ms); }
+
+private:
+    int count(int result)
+    {
+        failures += result < 0;
+        return result;
+    }
+    Adapter& inner_;
+};
+
+class SimulatedScreenTest : public ::testing::Test {
+protected:
+    // Runs one screen on a built-in pack, PEC on as after start-up; returns the screen.
+    std::string show(std::string_view packName, void (*screen)(), const std::string& typed = "")
+    {
+        sim::Pack pack;
+        std::string error;
+        EXPECT_TRUE(sim::loadPack(packName, pack, error)) << error;
+        sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});
+        CountingAdapter counting(gauge);
+        CaptureTerminal term(typed);
+        resetSharedState();
+        setCurrentAdapter(&counting);
+        setCurrentTerminal(&term);
+        SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
+        SMBEnablePEC(1);
+        screen();
+        setCurrentAdapter(nullptr);
+        setCurrentTerminal(nullptr);
+        failures = counting.failures;
+        return term.out;
+    }
+    int failures = 0;
+};
+
+TEST_F(SimulatedScreenTest, Bq20zPacksAnswerTheWholeScreenInEachSealState)
+{
+    const struct {
+        const char* pack;
+        const char* state;
+        bool keys;
+    } cases[] = {
+        {"bq20z", "<12> Device....................... SEALED\n", false},
+        {"bq20z-unsealed", "<10> Device..................... UNSEALED\n", true},
+        {"bq20z-full", "<10> Device.................. Full Access\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pack);
+        const std::string out = show(c.pack, bq20z);
+        // A sealed gauge refuses nothing the sealed screen asks; the others refuse nothing at all.
+        EXPECT_EQ(failures, 0);
+        EXPECT_THAT(out, HasSubstr(c.state));
+        EXPECT_THAT(out, HasSubstr("<15> Word 3C <11>VCELL 4:"));
+        EXPECT_EQ(out.find("UnSeal: ") != std::string::npos, c.keys);
+        EXPECT_EQ(out.find("Qmax Pack:") != std::string::npos, c.keys);
+        EXPECT_THAT(out, Not(HasSubstr("4294967287")));
+        EXPECT_THAT(out, HasSubstr("<11> Delta-Capacity "));
+    }
+}
+
+TEST_F(SimulatedScreenTest, BootPackStopsTheReportAfterTheNotice)
+{
+    const std::string out = show("bq20z-boot", bq20z);
+    EXPECT_THAT(out, HasSubstr("<12>        Device in BOOT-rom mod.\n"));
+    EXPECT_THAT(out, Not(HasSubstr("Design Capacity")));
+    EXPECT_EQ(BootRom, 1);
+}
+
+TEST_F(SimulatedScreenTest, ScansShowTheStandardRegisters)
+{
+    const std::string words = show("bq20z", TestReadWord, "00\n");
+    EXPECT_THAT(words, HasSubstr("<11> RW 72 = 0000\n"));
+    EXPECT_THAT(words, HasSubstr("<11> Read-WORD From <15>0x18 = <14>1130\n\n"));  // DesignCapacity 4400
+    const std::string manufacturerData = show("bq20z-unsealed", TestReadBlock_23, "FF\n");
+    EXPECT_THAT(manufacturerData, HasSubstr("<11>14 byte\n<10> Block:<15> 21 07 13 05 6E 0F 73 0F 6C 0F 70 0F 00 00\n\n"));
+    const std::string boot = show("bq20z-boot", TestReadBlock, "FF\n");
+    EXPECT_THAT(boot, HasSubstr("<12>           DEVICE starting in <14>BOOT-mode\n\n"));
+}
+
+}  // namespace
+}  // namespace kestran::testing
