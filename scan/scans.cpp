@@ -6,6 +6,7 @@
 #include "adapter/smbus.h"
 #include "console/screen.h"
 #include "console/state.h"
+#include "reports/report_lines.h"
 #include "scan/probe.h"
 
 namespace kestran {
@@ -32,21 +33,10 @@ struct ScanVariant {
     void (*printDone)(int start);
 };
 
-int readWord(int r)
-{
-    const int result = SMBReadWord(kGaugeAddress, r);
-    Sleep(1);
-    return result;
-}
+int readEachWord(int r) { return readWord(r, 1); }
 
-int readWordAfterManufacturerAccess(int r)
-{
-    SMBWriteWord(kGaugeAddress, 0x00, r);
-    Sleep(1);
-    const int result = SMBReadWord(kGaugeAddress, 0x00);
-    Sleep(1);
-    return result;
-}
+// ManufacturerAccess answers for the value just written.
+int readManufacturerAccess(int r) { return readManufacturerWord(r, 1, 1); }
 
 int readBlock(int r)
 {
@@ -71,12 +61,12 @@ void printWordDone(int start)
 
 constexpr ScanVariant kReadWord = {
     {{BrightWhite, "     Test "}, {Yellow, "READ-WORD "}, {BrightWhite, "from 0x00 to 0xFF registr"}},
-    nullptr, false, readWord, nullptr, nullptr, kScanDivider, printWordDone,
+    nullptr, false, readEachWord, nullptr, nullptr, kScanDivider, printWordDone,
 };
 
 constexpr ScanVariant kReadWord00 = {
     {{Yellow, " READ-WORD "}, {LightCyan, "After RegXX => WR[00] "}, {BrightWhite, "0x00 to 0xFF"}},
-    nullptr, false, readWordAfterManufacturerAccess, nullptr, nullptr, kScanDivider, printWordDone,
+    nullptr, false, readManufacturerAccess, nullptr, nullptr, kScanDivider, printWordDone,
 };
 
 constexpr ScanVariant kReadBlock = {
