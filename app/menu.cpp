@@ -49,7 +49,7 @@ constexpr MenuRow kMenu[] = {
     {{{LightRed, "  Write"}, {Yellow, "[00WW] => [00]:"}, {LightCyan, "WW = 0x00 to 0xFF\n"}}},
     {{{LightMagenta, kMenuGapDivider}}},
     {{{Yellow, "   0. "}, {LightRed, "EXIT\n"}}},
-    {{{LightMagenta, kMenuDivider}}},
+    {{{LightMagenta, kMenuGapDivider}}},
 };
 
 void printMenuRow(const MenuRow& row)
@@ -88,7 +88,7 @@ void printFirmwareVersion(int openResult)
 {
     const auto byteOf = [openResult](int n) { return static_cast<int>((static_cast<unsigned>(openResult) >> (8 * n)) & 0xFF); };
     colourLine(LightMagenta, "----------------------------------------------------");
-    colourLine(Yellow, "          SMBusb Firmware Version: %d.%d.%d\n", byteOf(0), byteOf(1), byteOf(2));
+    colourPrint(Yellow, "          SMBusb Firmware Version: %d.%d.%d\n", byteOf(0), byteOf(1), byteOf(2));
     colourLine(LightMagenta, "----------------------------------------------------\n");
     setColour(LightCyan);
     pause();

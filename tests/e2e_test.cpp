@@ -54,7 +54,7 @@ TEST_F(EndToEndTest, StartsUpAndExitsOnZeroThroughTheLibrary)
     EXPECT_EQ(result.errors, "");
     const std::string startUp = "<CLS><13>" + dashes(52) + "\n" + "<10>               KESTRAN\n\n" +
                                 "<11>                      PAUSE...\n\n" + "<13>" + dashes(52) + "\n" +
-                                "<14>          SMBusb Firmware Version: 1.2.3\n\n" + "<13>" + dashes(52) + "\n\n" +
+                                "<14>          SMBusb Firmware Version: 1.2.3\n" + "<13>" + dashes(52) + "\n\n" +
                                 "<11>" + kPause + "<CLS><11> PEC = 1\n";
     ASSERT_GE(result.screen.size(), asTerminalBytes(startUp).size());
     EXPECT_EQ(result.screen.substr(0, asTerminalBytes(startUp).size()), asTerminalBytes(startUp));

@@ -19,7 +19,7 @@ std::string startUp(const std::string& version)
            "<10>               KESTRAN\n\n" +
            "<11>                      PAUSE...\n\n" +
            "<13>" + dashes(52) + "\n" +
-           "<14>          SMBusb Firmware Version: " + version + "\n\n" +
+           "<14>          SMBusb Firmware Version: " + version + "\n" +
            "<13>" + dashes(52) + "\n\n" +
            "<11>" + kPause;
 }
@@ -50,7 +50,7 @@ std::string menu(int pec)
            "<12>  Write<14>[00WW] => [00]:<11>WW = 0x00 to 0xFF\n\n" +
            "<13>" + dashes(40) + "\n\n" +
            "<14>   0. <12>EXIT\n\n" +
-           "<13>" + dashes(40) + "\n" +
+           "<13>" + dashes(40) + "\n\n" +
            "<14>        YOUR CHOICE: <15>";
 }
 

@@ -23,11 +23,11 @@ PtyRun runKestran(std::vector<std::string> args, const std::string& typed = "")
 std::string startUp(const std::string& version)
 {
     return "<CLS><13>" + dashes(52) + "\n" + "<10>               KESTRAN\n\n" + "<11>                      PAUSE...\n\n" +
-           "<13>" + dashes(52) + "\n" + "<14>          SMBusb Firmware Version: " + version + "\n\n" + "<13>" +
+           "<13>" + dashes(52) + "\n" + "<14>          SMBusb Firmware Version: " + version + "\n" + "<13>" +
            dashes(52) + "\n\n" + "<11>" + kPause + "<CLS><11> PEC = 1\n";
 }
 
-const std::string kMenuEnd = asTerminalBytes("<13>" + dashes(40) + "\n<14>        YOUR CHOICE: <15><15>") + "\x1b[0m";
+const std::string kMenuEnd = asTerminalBytes("<13>" + dashes(40) + "\n\n<14>        YOUR CHOICE: <15><15>") + "\x1b[0m";
 
 // A pack file in the test's temporary directory.
 std::string packFile(const std::string& name, const std::string& text)
