@@ -3,10 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
+#include "sim/catalog.h"
 #include "sim/pack.h"
 
 namespace kestran::sim {
@@ -163,6 +166,43 @@ TEST(PackParsing, TheReadmeExampleIsAGoodPack)
     ASSERT_TRUE(parsePack(example, "README.md", pack, error)) << error.message();
     EXPECT_EQ(pack.find(Via::Block, 0x20)->shortCount, 3);
     EXPECT_TRUE(pack.find(Via::Word, 0x3D)->fails);
+}
+
+}  // namespace
+}  // namespace kestran::sim
+
+namespace kestran::sim {
+namespace {
+
+// Pack files come from technicians' hands: mangled copies of every built-in
+// pack must parse or be refused with a message, never crash (the sanitizer
+// build checks every access), and a message never carries control bytes.
+TEST(PackParsing, MangledPacksAreParsedOrRefusedCleanly)
+{
+    std::mt19937 random(7);
+    const std::string noise = "0x\"#\n\r\t \\ -+%FfGg9\x1b\x7f\xff";
+    for (const BuiltinPack& builtin : builtinPacks()) {
+        for (int round = 0; round < 300; ++round) {
+            std::string text(builtin.text);
+            for (int edits = 1 + static_cast<int>(random() % 8); edits > 0 && !text.empty(); --edits) {
+                const std::size_t at = random() % text.size();
+                switch (random() % 3) {
+                case 0: text[at] = noise[random() % noise.size()]; break;
+                case 1: text.erase(at, 1 + random() % 12); break;
+                default: text.insert(at, std::string(1 + random() % 40, noise[random() % noise.size()])); break;
+                }
+            }
+            Pack pack;
+            PackError error;
+            if (!parsePack(text, "mangled.pack", pack, error)) {
+                const std::string message = error.message();
+                EXPECT_EQ(message.rfind("mangled.pack:", 0), 0u) << message;
+                EXPECT_TRUE(std::all_of(message.begin(), message.end(),
+                                        [](char c) { return c >= 0x20 && c <= 0x7E; }))
+                    << message;
+            }
+        }
+    }
 }
 
 }  // namespace
