@@ -62,8 +62,6 @@ void printMenuRow(const MenuRow& row)
     print("\n");
 }
 
-void printHeaderLine() { colourPrint(LightCyan, " PEC = %u\n", static_cast<unsigned>(VarPec)); }
-
 void printStartBanner()
 {
     colourLine(LightMagenta, "----------------------------------------------------");

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "console/state.h"
+
 namespace kestran {
 namespace {
 
@@ -23,6 +25,10 @@ void vprint(const char* format, va_list args)
 }  // namespace
 
 void setColour(Colour colour) { currentTerminal().setColour(colour); }
+
+void printArgs(const char* format, va_list args) { vprint(format, args); }
+
+void printHeaderLine() { colourPrint(Colour::LightCyan, " PEC = %u\n", static_cast<unsigned>(VarPec)); }
 
 void print(const char* format, ...)
 {

@@ -2,6 +2,7 @@
 // dividers, clearing and the pause. Nothing here allocates.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -20,6 +21,10 @@ void printLine(const char* format, ...) KESTRAN_PRINTF(1, 2);
 // Colour change, then the piece: the common shape of a label or a value.
 void colourPrint(Colour colour, const char* format, ...) KESTRAN_PRINTF(2, 3);
 void colourLine(Colour colour, const char* format, ...) KESTRAN_PRINTF(2, 3);
+// print for helpers that take a format of their own and pass their arguments on.
+void printArgs(const char* format, va_list args) KESTRAN_PRINTF(1, 0);
+// The line every screen opens with: the PEC setting, in light cyan.
+void printHeaderLine();
 // A line of `length` hyphen-minus characters.
 void divider(std::size_t length);
 void colourDivider(Colour colour, std::size_t length);

@@ -122,7 +122,7 @@ unsigned asUnsigned(std::int32_t value) { return static_cast<unsigned>(value); }
 
 void printHeader()
 {
-    colourPrint(LightCyan, " PEC = %u\n", asUnsigned(VarPec));
+    printHeaderLine();
     colourDivider(LightMagenta, 39);
     colourLine(LightGreen, "         KESTRAN_bq20zXX");
     colourLine(BrightWhite, "           READ Battery Info");

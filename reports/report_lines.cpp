@@ -1,9 +1,7 @@
 #include "reports/report_lines.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdarg>
-#include <cstdio>
 
 #include "adapter/smbus.h"
 #include "console/state.h"
@@ -19,17 +17,13 @@ void printFlags(std::uint32_t value, std::span<const FlagName> names)
 
 void labelValue(Colour labelColour, const char* label, Colour valueColour, const char* format, ...)
 {
-    // Values are short; a longer one is cut, never overrun.
-    std::array<char, 128> value{};
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(value.data(), value.size(), format, args);
-    va_end(args);
-
     colourPrint(labelColour, "%s", label);
     if (valueColour != labelColour)
         setColour(valueColour);
-    print("%s", value.data());
+    va_list args;
+    va_start(args, format);
+    printArgs(format, args);
+    va_end(args);
 }
 
 void capacityLine(Colour labelColour, const char* label, Colour valueColour, std::int32_t value,

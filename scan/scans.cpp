@@ -138,7 +138,7 @@ void printBlockStep(const ScanVariant& scan, int r, std::span<const std::uint8_t
 
 void runScan(const ScanVariant& scan)
 {
-    colourPrint(LightCyan, " PEC = %u\n", static_cast<unsigned>(VarPec));
+    printHeaderLine();
     colourDivider(LightMagenta, kScanDivider);
     colourLine(LightGreen, "                KESTRAN_FM3DXY");
     for (const TitlePiece& piece : scan.title)
