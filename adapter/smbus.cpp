@@ -1,6 +1,8 @@
 #include "adapter/smbus.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <ctime>
 
 namespace kestran {
 namespace {
@@ -23,7 +25,6 @@ Adapter* current = &noAdapter;
 
 }  // namespace
 
-Adapter& currentAdapter() { return *current; }
 void setCurrentAdapter(Adapter* adapter) { current = adapter ? adapter : &noAdapter; }
 
 int SMBOpenDeviceVIDPID(int vid, int pid) { return current->openDevice(vid, pid); }
@@ -50,5 +51,12 @@ int SMBWriteBlock(int address, int command, std::span<const std::uint8_t> data)
 }
 
 void Sleep(unsigned ms) { current->sleepMs(ms); }
+
+void sleepRealMs(unsigned ms)
+{
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
 
 }  // namespace kestran

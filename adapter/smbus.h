@@ -36,8 +36,11 @@ public:
 };
 
 // The process-wide backend. main installs one; tests install a double.
-Adapter& currentAdapter();
 void setCurrentAdapter(Adapter* adapter);
+
+// The real millisecond sleep, for the backends whose pauses are real (the
+// adapter library, the simulator).
+void sleepRealMs(unsigned ms);
 
 int SMBOpenDeviceVIDPID(int vid, int pid);
 int SMBCloseDevice();

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <ctime>
 
 namespace kestran {
 namespace {
@@ -18,13 +16,6 @@ bool resolve(void* handle, const char* name, Fn& fn)
 }
 
 }  // namespace
-
-void sleepRealMs(unsigned ms)
-{
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
 
 VendorLibraryAdapter::~VendorLibraryAdapter()
 {

@@ -36,7 +36,4 @@ private:
     int (*writeBlock_)(int, int, unsigned char*, int) = nullptr;
 };
 
-// The real millisecond sleep shared by the backends that talk to hardware.
-void sleepRealMs(unsigned ms);
-
 }  // namespace kestran

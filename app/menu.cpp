@@ -11,60 +11,51 @@ namespace {
 
 using enum Colour;
 
-struct Piece {
-    Colour colour;
-    const char* text;
-};
-
-// A menu row: its pieces in order; the last one ends the row with a newline.
+// A menu row: a light magenta divider, or pieces printed as one line.
 struct MenuRow {
-    Piece pieces[4];
+    std::size_t divider = 0;
+    EmptyLine emptyLine = EmptyLine::No;
+    Piece pieces[4] = {};
 };
-
-constexpr const char* kMenuDivider = "----------------------------------------";
-constexpr const char* kMenuGapDivider = "----------------------------------------\n";
-constexpr const char* kMenuPecDivider = "---------------------------------------\n";
 
 constexpr MenuRow kMenu[] = {
-    {{{LightMagenta, kMenuDivider}}},
-    {{{LightGreen, "         KESTRAN\n"}}},
-    {{{LightMagenta, kMenuDivider}}},
-    {{{BrightWhite, "            SELECT AN ACTION"}}},
-    {{{LightMagenta, kMenuGapDivider}}},
-    {{{Yellow, "   1. "}, {LightGreen, "READ "}, {Yellow, "bq20zXXX "}, {LightCyan, "Info\n"}}},
-    {{{BrightWhite, "   2. "}, {LightGreen, "READ "}, {BrightWhite, "bq30zXXX "}, {LightCyan, "Info\n"}}},
-    {{{Yellow, "   3. "}, {LightGreen, "READ "}, {Yellow, "bq40zXXX "}, {LightCyan, "Info\n"}}},
-    {{{BrightWhite, "   4. "}, {LightGreen, "READ "}, {BrightWhite, "bq9000/8050/8055/8030/\n"}}},
-    {{{BrightWhite, "      /m37512... "}, {Yellow, "and other "}, {LightCyan, "Info\n"}}},
-    {{{LightMagenta, kMenuPecDivider}}},
-    {{{Yellow, "   5. "}, {BrightWhite, "PEC = "}, {LightGreen, "ON\n"}}},
-    {{{Yellow, "   6. "}, {BrightWhite, "PEC = "}, {LightRed, "OFF\n"}}},
-    {{{LightMagenta, kMenuPecDivider}}},
-    {{{BrightWhite, "   Z. "}, {Yellow, "TEST "}, {LightGreen, "Read WORD "}, {LightCyan, "from 0x00 to 0xFF\n"}}},
-    {{{Yellow, "   Y. "}, {LightGreen, "Read WORD Reg[00] : \n"}}},
-    {{{LightRed, "   Write"}, {Yellow, "[00WW] => [00]:"}, {LightCyan, "WW = 0x00 to 0xFF\n"}}},
-    {{{LightMagenta, kMenuGapDivider}}},
-    {{{BrightWhite, "   X. "}, {Yellow, "TEST "}, {BrightWhite, "Read BLOCK "}, {LightCyan, "from 0x00 to 0xFF\n"}}},
-    {{{Yellow, "   B. "}, {LightGreen, "Read Block Reg[23] : \n"}}},
-    {{{LightRed, "  Write"}, {Yellow, "[00WW] => [00]:"}, {LightCyan, "WW = 0x00 to 0xFF\n"}}},
-    {{{LightMagenta, kMenuGapDivider}}},
-    {{{Yellow, "   0. "}, {LightRed, "EXIT\n"}}},
-    {{{LightMagenta, kMenuGapDivider}}},
+    {.divider = 40},
+    {.pieces = {{LightGreen, "         KESTRAN\n"}}},
+    {.divider = 40},
+    {.pieces = {{BrightWhite, "            SELECT AN ACTION"}}},
+    {.divider = 40, .emptyLine = EmptyLine::After},
+    {.pieces = {{Yellow, "   1. "}, {LightGreen, "READ "}, {Yellow, "bq20zXXX "}, {LightCyan, "Info\n"}}},
+    {.pieces = {{BrightWhite, "   2. "}, {LightGreen, "READ "}, {BrightWhite, "bq30zXXX "}, {LightCyan, "Info\n"}}},
+    {.pieces = {{Yellow, "   3. "}, {LightGreen, "READ "}, {Yellow, "bq40zXXX "}, {LightCyan, "Info\n"}}},
+    {.pieces = {{BrightWhite, "   4. "}, {LightGreen, "READ "}, {BrightWhite, "bq9000/8050/8055/8030/\n"}}},
+    {.pieces = {{BrightWhite, "      /m37512... "}, {Yellow, "and other "}, {LightCyan, "Info\n"}}},
+    {.divider = 39, .emptyLine = EmptyLine::After},
+    {.pieces = {{Yellow, "   5. "}, {BrightWhite, "PEC = "}, {LightGreen, "ON\n"}}},
+    {.pieces = {{Yellow, "   6. "}, {BrightWhite, "PEC = "}, {LightRed, "OFF\n"}}},
+    {.divider = 39, .emptyLine = EmptyLine::After},
+    {.pieces = {{BrightWhite, "   Z. "}, {Yellow, "TEST "}, {LightGreen, "Read WORD "}, {LightCyan, "from 0x00 to 0xFF\n"}}},
+    {.pieces = {{Yellow, "   Y. "}, {LightGreen, "Read WORD Reg[00] : \n"}}},
+    {.pieces = {{LightRed, "   Write"}, {Yellow, "[00WW] => [00]:"}, {LightCyan, "WW = 0x00 to 0xFF\n"}}},
+    {.divider = 40, .emptyLine = EmptyLine::After},
+    {.pieces = {{BrightWhite, "   X. "}, {Yellow, "TEST "}, {BrightWhite, "Read BLOCK "}, {LightCyan, "from 0x00 to 0xFF\n"}}},
+    {.pieces = {{Yellow, "   B. "}, {LightGreen, "Read Block Reg[23] : \n"}}},
+    {.pieces = {{LightRed, "  Write"}, {Yellow, "[00WW] => [00]:"}, {LightCyan, "WW = 0x00 to 0xFF\n"}}},
+    {.divider = 40, .emptyLine = EmptyLine::After},
+    {.pieces = {{Yellow, "   0. "}, {LightRed, "EXIT\n"}}},
+    {.divider = 40, .emptyLine = EmptyLine::After},
 };
 
 void printMenuRow(const MenuRow& row)
 {
-    for (const Piece& piece : row.pieces) {
-        if (!piece.text)
-            break;
-        colourPrint(piece.colour, "%s", piece.text);
-    }
-    print("\n");
+    if (row.divider)
+        colourDivider(LightMagenta, row.divider, row.emptyLine);
+    else
+        printPiecesLine(row.pieces);
 }
 
 void printStartBanner()
 {
-    colourLine(LightMagenta, "----------------------------------------------------");
+    colourDivider(LightMagenta, 52);
     colourLine(LightGreen, "               KESTRAN\n");
     colourLine(LightCyan, "                      PAUSE...\n");
 }
@@ -72,12 +63,12 @@ void printStartBanner()
 // The adapter did not open: say so and wait, then the run ends.
 void printAdapterNotFound()
 {
-    colourLine(LightMagenta, "--------------------------------------------------------\n");
+    colourDivider(LightMagenta, 56, EmptyLine::After);
     colourPrint(LightCyan, "             Adapter ");
     colourPrint(BrightWhite, "FX2LP ");
     colourLine(LightRed, "NOT in SYSTEM !!!\n");
     colourLine(Yellow, "             Please Connect Adapter FX2LP...\n");
-    colourLine(LightMagenta, "--------------------------------------------------------\n");
+    colourDivider(LightMagenta, 56, EmptyLine::After);
     setColour(LightRed);
     pause();
 }
@@ -85,9 +76,9 @@ void printAdapterNotFound()
 void printFirmwareVersion(int openResult)
 {
     const auto byteOf = [openResult](int n) { return static_cast<int>((static_cast<unsigned>(openResult) >> (8 * n)) & 0xFF); };
-    colourLine(LightMagenta, "----------------------------------------------------");
+    colourDivider(LightMagenta, 52);
     colourPrint(Yellow, "          SMBusb Firmware Version: %d.%d.%d\n", byteOf(0), byteOf(1), byteOf(2));
-    colourLine(LightMagenta, "----------------------------------------------------\n");
+    colourDivider(LightMagenta, 52, EmptyLine::After);
     setColour(LightCyan);
     pause();
 }
@@ -104,7 +95,7 @@ void pecScreen(int enable)
 {
     clearScreen();
     switchPec(enable);
-    colourLine(LightMagenta, "----------------------------------------\n");
+    colourDivider(LightMagenta, 40, EmptyLine::After);
     colourPrint(LightCyan, "        SMB ");
     colourPrint(Yellow, "Enable-PEC ");
     if (enable)
@@ -112,7 +103,7 @@ void pecScreen(int enable)
     else
         colourPrint(LightRed, "OFF ");
     colourLine(BrightWhite, "DONE !!!\n");
-    colourLine(LightMagenta, "----------------------------------------\n");
+    colourDivider(LightMagenta, 40, EmptyLine::After);
     setColour(LightRed);
     pause();
 }

@@ -66,19 +66,29 @@ void colourLine(Colour colour, const char* format, ...)
     currentTerminal().write("\n");
 }
 
-void divider(std::size_t length)
+void divider(std::size_t length, EmptyLine emptyLine)
 {
     static constexpr std::string_view kHyphens =
         "----------------------------------------------------------------------------------------------------";
     length = std::min(length, kHyphens.size());
     currentTerminal().write(kHyphens.substr(0, length));
-    currentTerminal().write("\n");
+    currentTerminal().write(emptyLine == EmptyLine::After ? "\n\n" : "\n");
 }
 
-void colourDivider(Colour colour, std::size_t length)
+void colourDivider(Colour colour, std::size_t length, EmptyLine emptyLine)
 {
     setColour(colour);
-    divider(length);
+    divider(length, emptyLine);
+}
+
+void printPiecesLine(std::span<const Piece> pieces)
+{
+    for (const Piece& piece : pieces) {
+        if (!piece.text)
+            break;
+        colourPrint(piece.colour, "%s", piece.text);
+    }
+    currentTerminal().write("\n");
 }
 
 void clearScreen() { currentTerminal().clear(); }

@@ -25,9 +25,20 @@ void colourLine(Colour colour, const char* format, ...) KESTRAN_PRINTF(2, 3);
 void printArgs(const char* format, va_list args) KESTRAN_PRINTF(1, 0);
 // The line every screen opens with: the PEC setting, in light cyan.
 void printHeaderLine();
-// A line of `length` hyphen-minus characters.
-void divider(std::size_t length);
-void colourDivider(Colour colour, std::size_t length);
+// A line of `length` hyphen-minus characters; some screens leave an empty
+// line below theirs (a divider literal that itself ends in a line end).
+enum class EmptyLine { No, After };
+void divider(std::size_t length, EmptyLine emptyLine = EmptyLine::No);
+void colourDivider(Colour colour, std::size_t length, EmptyLine emptyLine = EmptyLine::No);
+
+// A piece of a screen line: its colour, then its text as it stands.
+struct Piece {
+    Colour colour;
+    const char* text;
+};
+// Each piece after its own colour change, up to the first without text; then
+// one newline.
+void printPiecesLine(std::span<const Piece> pieces);
 void clearScreen();
 // The press-any-key prompt in the current colour, one key, then a line end.
 void pause();

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "adapter/smbus.h"
+#include "adapter/transactions.h"
 #include "console/screen.h"
 #include "reports/report_lines.h"
 
@@ -35,8 +35,8 @@ constexpr CellSource kSources[] = {
 };
 
 // The second Block Read overwrites the first; only its data is used.
-constexpr unsigned kSleepAfterFirstBlockMs = 5;
-constexpr unsigned kSleepAfterSecondBlockMs = 15;
+constexpr int kSleepAfterFirstBlockMs = 5;
+constexpr int kSleepAfterSecondBlockMs = 15;
 
 // Printed from the highest cell down.
 constexpr const char* kCellLabels[kCells] = {
@@ -55,22 +55,20 @@ struct Reading {
     std::array<std::array<char, kTagSize>, kCells> tags{};
 };
 
-// Reads one source into `reading`. `block` keeps what earlier block sources
-// left where a reply is shorter.
+// Reads one source into `reading`; nothing goes to `status`. `block` keeps
+// what earlier block sources left where a reply is shorter.
 void readSource(const CellSource& source, std::span<std::uint8_t, kBlockSize> block, Reading& reading)
 {
     if (source.block) {
-        SMBReadBlock(kGaugeAddress, source.blockCommand, block);
-        Sleep(kSleepAfterFirstBlockMs);
-        SMBReadBlock(kGaugeAddress, source.blockCommand, block);
-        Sleep(kSleepAfterSecondBlockMs);
-        reading.pack = SMBReadWord(kGaugeAddress, kVoltage);
+        readBlockAside(source.blockCommand, block, kSleepAfterFirstBlockMs);
+        readBlockAside(source.blockCommand, block, kSleepAfterSecondBlockMs);
+        reading.pack = readWordAside(kVoltage);
         for (std::size_t cell = 0; cell < kCells; ++cell)
             reading.cells[cell] = littleEndianWord(block, static_cast<std::size_t>(source.where[cell]));
     } else {
-        reading.pack = SMBReadWord(kGaugeAddress, kVoltage);
+        reading.pack = readWordAside(kVoltage);
         for (std::size_t cell = 0; cell < kCells; ++cell)
-            reading.cells[cell] = static_cast<std::uint16_t>(SMBReadWord(kGaugeAddress, source.where[cell]));
+            reading.cells[cell] = static_cast<std::uint16_t>(readWordAside(source.where[cell]));
     }
     for (std::size_t cell = 0; cell < kCells; ++cell)
         std::snprintf(reading.tags[cell].data(), source.tagBound, "%s", source.tags[cell]);

@@ -3,16 +3,99 @@
 #include <algorithm>
 #include <cstdarg>
 
-#include "adapter/smbus.h"
+#include "adapter/transactions.h"
 #include "console/state.h"
 
 namespace kestran {
+namespace {
+
+using enum Colour;
+
+constexpr std::size_t kReportDivider = 39;
+constexpr const char* kNoFlags = " No Flags                    OK";
+
+constexpr std::uint32_t widthMask(std::size_t widthBytes)
+{
+    return widthBytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * widthBytes)) - 1;
+}
+
+// The names of one half, as its own line when any of its bits is set.
+void printHalfLine(std::uint32_t value, std::uint32_t half, std::span<const FlagName> names)
+{
+    if ((value & half) == 0)
+        return;
+    printFlags(value & half, names);
+    print("\n");
+}
+
+}  // namespace
+
+void printReportHeader(const char* banner, const char* title)
+{
+    printHeaderLine();
+    colourDivider(LightMagenta, kReportDivider);
+    colourLine(LightGreen, "%s", banner);
+    colourLine(BrightWhite, "%s", title);
+    colourDivider(LightMagenta, kReportDivider);
+}
+
+void printBootRomNotice()
+{
+    colourLine(LightRed, "        Device in BOOT-rom mod.");
+    colourLine(BrightWhite, "   Please FIRST EXIT BOOT-rom mod !!!");
+    colourDivider(LightCyan, kReportDivider);
+}
 
 void printFlags(std::uint32_t value, std::span<const FlagName> names)
 {
     for (const FlagName& flag : names)
         if (value & flag.mask)
             print("%s", flag.name);
+}
+
+void printFlagLines(std::uint32_t value, std::size_t widthBytes, std::span<const FlagName> names, LineRule rule,
+                    NoFlags noFlags)
+{
+    value &= widthMask(widthBytes);
+    const std::uint32_t lower = value & 0xFFFF;
+    const std::uint32_t upper = value & ~0xFFFFu;
+    setColour(LightRed);
+    switch (rule) {
+    case LineRule::Always:
+        printFlags(value, names);
+        if (noFlags == NoFlags::Inline) {
+            setColour(LightGreen);
+            if (value == 0)
+                print("%s", kNoFlags);
+        }
+        print("\n");
+        break;
+    case LineRule::WhenNonZero:
+        printHalfLine(value, value, names);
+        break;
+    case LineRule::PerHalf:
+        printHalfLine(value, upper, names);
+        printHalfLine(value, lower, names);
+        break;
+    case LineRule::PerHalfLowFirst:
+        printHalfLine(value, lower, names);
+        printHalfLine(value, upper, names);
+        break;
+    }
+    if (noFlags == NoFlags::OwnLine) {
+        setColour(BrightWhite);
+        if (value == 0)
+            printLine("%s", kNoFlags);
+    }
+}
+
+void printRawHex(std::span<const std::uint8_t> payload, std::size_t widthBytes)
+{
+    switch (widthBytes) {
+    case 4: print("%02X%02X%02X%02X Hex\n", payload[3], payload[2], payload[1], payload[0]); break;
+    case 3: print("%02X%02X%02X Hex\n", payload[2], payload[1], payload[0]); break;
+    default: print("%02X%02X Hex\n", payload[1], payload[0]); break;
+    }
 }
 
 void labelValue(Colour labelColour, const char* label, Colour valueColour, const char* format, ...)
@@ -29,30 +112,24 @@ void labelValue(Colour labelColour, const char* label, Colour valueColour, const
 void capacityLine(Colour labelColour, const char* label, Colour valueColour, std::int32_t value,
                   bool tenMilliwattHours)
 {
-    const auto raw = static_cast<std::uint32_t>(value);
     if (tenMilliwattHours)
-        labelValue(labelColour, label, valueColour, "%u0 mWh\n", raw);
+        labelValue(labelColour, label, valueColour, "%u0 mWh\n", asUnsigned(value));
     else
-        labelValue(labelColour, label, valueColour, "%u mAh\n", raw);
+        labelValue(labelColour, label, valueColour, "%u mAh\n", asUnsigned(value));
 }
 
-int readWord(int command, unsigned sleepAfterMs)
+void printManufactureDate(std::int32_t word)
 {
-    const int word = SMBReadWord(kGaugeAddress, command);
-    if (sleepAfterMs)
-        Sleep(sleepAfterMs);
-    return word;
+    const Date date = manufactureDate(word);
+    colourPrint(LightCyan, " Manufacture Date:..... ");
+    colourPrint(Yellow, "%04x ", asUnsigned(word));
+    colourPrint(LightCyan, "%u.%02u.%02u\n", date.year, date.month, date.day);
 }
 
-int readManufacturerWord(int subcommand, unsigned sleepAfterWriteMs, unsigned sleepAfterReadMs)
+void printTemperature(Colour labelColour, Colour valueColour, std::int32_t tenthsOfKelvin)
 {
-    SMBWriteWord(kGaugeAddress, 0x00, subcommand);
-    if (sleepAfterWriteMs)
-        Sleep(sleepAfterWriteMs);
-    const int word = SMBReadWord(kGaugeAddress, 0x00);
-    if (sleepAfterReadMs)
-        Sleep(sleepAfterReadMs);
-    return word;
+    labelValue(labelColour, " Temperature:............... ", valueColour, "%02.02f C\n",
+               static_cast<double>(celsius(tenthsOfKelvin)));
 }
 
 void printBlockText(std::span<const std::uint8_t> block, int count)
@@ -68,6 +145,25 @@ void printChemistryText()
     print("\n");
     for (i = 0; i < static_cast<std::int32_t>(tempStr.size()); ++i)
         tempStr[static_cast<std::size_t>(i)] = 0;
+}
+
+std::uint32_t deltaCapacityPercent(std::int32_t design, std::int32_t full)
+{
+    if (design == 0)
+        return 0;
+    // 64 bits: no failure value or full-scale word can overflow the product.
+    const std::int64_t gap = design > full ? std::int64_t{design} - full : std::int64_t{full} - design;
+    return static_cast<std::uint32_t>(gap * 100 / design);
+}
+
+void printDeltaCapacity()
+{
+    const std::int32_t design = readWordAside(0x18);
+    const std::int32_t full = readWordAside(0x10);
+    colourPrint(LightCyan, " Delta-Capacity ");
+    colourPrint(BrightWhite, "(DesCap-FCC):    ");
+    colourPrint(Yellow, "%c", design > full ? '-' : '+');
+    print("%u %%      \n", deltaCapacityPercent(design, full));
 }
 
 }  // namespace kestran

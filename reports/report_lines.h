@@ -1,6 +1,7 @@
-// Shapes that every gauge report repeats: flag names walked from a table,
-// label/value rows, capacity rows, ManufacturerAccess word fetches and device
-// text. Nothing here allocates.
+// Shapes that every gauge report repeats: the report header, flag names walked
+// from a table with the line rule as data, raw register values, label/value
+// rows, capacity rows, the standard decodings, device text and the
+// Delta-Capacity line. Nothing here allocates.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +12,20 @@
 
 namespace kestran {
 
+constexpr unsigned asUnsigned(std::int32_t value) { return static_cast<unsigned>(value); }
+
+// " PEC = N", divider 39, the banner in light green, the title in bright
+// white, divider 39: the top of the bq20z, bq30z55 and bq40z50 reports.
+void printReportHeader(const char* banner, const char* title);
+
+// The boot-ROM notice that ends the bq20z and bq40z50 reports early; the
+// colour is left at light cyan.
+void printBootRomNotice();
+
+// --- flags -----------------------------------------------------------------
+
 // One named bit of a status register. Each name starts with a blank so that
-// consecutive names read as a list.
+// consecutive names read as a list; a few carry a trailing blank as well.
 struct FlagName {
     std::uint32_t mask;
     const char* name;
@@ -21,6 +34,59 @@ struct FlagName {
 // The names of the bits of `value` that are set, in table order (tables list
 // the highest bit first). No colour change and no line end: the caller owns both.
 void printFlags(std::uint32_t value, std::span<const FlagName> names);
+
+// Where a register's flag lines end.
+enum class LineRule {
+    Always,           // one line, ended even when no name was printed
+    WhenNonZero,      // one line, ended (and so printed) only when the register is not zero
+    PerHalf,          // upper half (bits 31..16, or 23..16 of a 3-byte register), then
+                      // bits 15..0: each half is a line of its own, printed only
+                      // when its bytes are not all zero, even if none of its set bits has a name
+    PerHalfLowFirst,  // the same, bits 15..0 first
+};
+
+// What a register says when nothing at all is set.
+enum class NoFlags {
+    None,
+    Inline,   // light green is selected after the names; " No Flags ... OK" ends the same line
+    OwnLine,  // bright white is selected after the lines; " No Flags ... OK" is a line of its own
+};
+
+// The flag lines of a register `widthBytes` wide (1..4): light red, the names
+// of its set bits line by line as `rule` says, then the no-flags text. Bits
+// beyond the width are not part of the register: they are neither named nor
+// tested for zero.
+void printFlagLines(std::uint32_t value, std::size_t widthBytes, std::span<const FlagName> names, LineRule rule,
+                    NoFlags noFlags = NoFlags::None);
+
+// --- registers inside blocks ---------------------------------------------------
+
+// 16-bit values inside a block: key words and status payloads are
+// little-endian, the gauge's stored data (Qmax, R_a flags) big-endian.
+constexpr std::uint16_t littleEndianWord(std::span<const std::uint8_t> block, std::size_t at)
+{
+    return static_cast<std::uint16_t>(block[at] | block[at + 1] << 8);
+}
+constexpr std::uint16_t bigEndianWord(std::span<const std::uint8_t> block, std::size_t at)
+{
+    return static_cast<std::uint16_t>(block[at] << 8 | block[at + 1]);
+}
+
+// A little-endian register of `widthBytes` (1..4) from the start of a payload.
+constexpr std::uint32_t payloadValue(std::span<const std::uint8_t> payload, std::size_t widthBytes)
+{
+    std::uint32_t value = 0;
+    for (std::size_t k = widthBytes; k-- > 0;)
+        value = value << 8 | payload[k];
+    return value;
+}
+
+// A register's raw bytes from the highest down to byte 0, two upper-case hex
+// digits each, then " Hex" and the line end: "%02X%02X%02X%02X Hex\n",
+// "%02X%02X%02X Hex\n" or "%02X%02X Hex\n" for 4, 3 or 2 bytes.
+void printRawHex(std::span<const std::uint8_t> payload, std::size_t widthBytes);
+
+// --- label and value -----------------------------------------------------------
 
 // A label in one colour, then a formatted value in another. When both colours
 // are the same the colour is selected once.
@@ -32,13 +98,33 @@ void labelValue(Colour labelColour, const char* label, Colour valueColour, const
 void capacityLine(Colour labelColour, const char* label, Colour valueColour, std::int32_t value,
                   bool tenMilliwattHours);
 constexpr std::uint32_t kCapacityModeBit = 0x8000;  // BatteryMode CapM
+constexpr bool inTenMilliwattHours(std::int32_t batteryMode)
+{
+    return (static_cast<std::uint32_t>(batteryMode) & kCapacityModeBit) != 0;
+}
 
-// Read Word `command`, then the pause the row asks for. A sleep of 0 means none.
-int readWord(int command, unsigned sleepAfterMs);
+// --- standard decodings ----------------------------------------------------------
 
-// Write Word 0x00 (ManufacturerAccess) with the subcommand, then Read Word 0x00,
-// which answers with the selected register. A sleep of 0 means none.
-int readManufacturerWord(int subcommand, unsigned sleepAfterWriteMs, unsigned sleepAfterReadMs);
+// ManufactureDate: year since 1980 in bits 15..9, month in 8..5, day in 4..0.
+struct Date {
+    unsigned year, month, day;
+};
+constexpr Date manufactureDate(std::int32_t word)
+{
+    return {asUnsigned((word >> 9) + 1980), asUnsigned((word >> 5) & 0x0F), asUnsigned(word & 0x1F)};
+}
+// " Manufacture Date:..... " in light cyan, the raw word "%04x " in yellow, the
+// date "%u.%02u.%02u\n" in light cyan: the same line in every report.
+void printManufactureDate(std::int32_t word);
+
+// Temperature comes in 0.1 K; shown in degrees Celsius, rounded to single precision.
+constexpr float celsius(std::int32_t tenthsOfKelvin) { return static_cast<float>(tenthsOfKelvin * 0.1 - 273.15); }
+void printTemperature(Colour labelColour, Colour valueColour, std::int32_t tenthsOfKelvin);
+
+// Current is the low 16 bits of the word as a signed number.
+constexpr int signedCurrent(std::int32_t word) { return static_cast<std::int16_t>(word & 0xFFFF); }
+
+// --- device text -------------------------------------------------------------------
 
 // The first `count` bytes of a name block (ManufacturerName, DeviceName) as
 // characters; a count below 0 prints nothing, one beyond the buffer stops at its end.
@@ -49,15 +135,15 @@ void printBlockText(std::span<const std::uint8_t> block, int count);
 // after its own data whatever length the previous reply had.
 void printChemistryText();
 
-// 16-bit values inside a block: key words are little-endian, the gauge's stored
-// data (Qmax, R_a flags) big-endian.
-constexpr std::uint16_t littleEndianWord(std::span<const std::uint8_t> block, std::size_t at)
-{
-    return static_cast<std::uint16_t>(block[at] | block[at + 1] << 8);
-}
-constexpr std::uint16_t bigEndianWord(std::span<const std::uint8_t> block, std::size_t at)
-{
-    return static_cast<std::uint16_t>(block[at] << 8 | block[at + 1]);
-}
+// --- Delta-Capacity ----------------------------------------------------------------
+
+// How far FullChargeCapacity has fallen below (-) or risen above (+)
+// DesignCapacity, in whole percent of DesignCapacity, truncated. A
+// DesignCapacity of 0 shows the sign by the same comparison and 0 %.
+std::uint32_t deltaCapacityPercent(std::int32_t design, std::int32_t full);
+
+// Reads DesignCapacity and FullChargeCapacity (no pause, `status` untouched)
+// and prints the Delta-Capacity line; the closing divider is the caller's.
+void printDeltaCapacity();
 
 }  // namespace kestran

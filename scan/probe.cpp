@@ -1,6 +1,7 @@
 #include "scan/probe.h"
 
 #include "adapter/smbus.h"
+#include "adapter/transactions.h"
 #include "console/screen.h"
 #include "console/state.h"
 
@@ -29,9 +30,7 @@ int hexDigit(int c)
 
 void CheckBoot()
 {
-    status = SMBReadWord(kGaugeAddress, 0x72);
-    const int v = status;
-    Sleep(1);
+    const int v = readWord(0x72, 1);
     if (v == 0) {
         BootRom = 0;
         colourPrint(LightCyan, " RW 72 = %04X\n", static_cast<unsigned>(v));
@@ -40,15 +39,12 @@ void CheckBoot()
         colourPrint(LightCyan, " RW 72 = %04X\n", static_cast<unsigned>(v));
     } else if (v == kBusFailure) {
         // Normal firmware did not answer: ask the boot ROM.
-        status = SMBReadBlock(kGaugeAddress, 0xC0, buf);
-        Sleep(20);
+        readBlock(0xC0, buf, 20);
         if (buf[0] == kBootRomSignature) {
             BootRom = 1;
             colourPrint(LightCyan, " BootRom = %02X\n", buf[0]);
         }
-        status = SMBReadWord(kGaugeAddress, 0x0D);
-        Sleep(1);
-        if (status > 100) {  // RelativeStateOfCharge above 100 % is no normal firmware either
+        if (readWord(0x0D, 1) > 100) {  // RelativeStateOfCharge above 100 % is no normal firmware either
             BootRom = 1;
             colourPrint(LightCyan, " BootRom = %02X\n", buf[0]);
         }

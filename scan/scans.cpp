@@ -4,9 +4,9 @@
 #include <array>
 
 #include "adapter/smbus.h"
+#include "adapter/transactions.h"
 #include "console/screen.h"
 #include "console/state.h"
-#include "reports/report_lines.h"
 #include "scan/probe.h"
 
 namespace kestran {
@@ -16,42 +16,31 @@ using enum Colour;
 
 constexpr std::size_t kScanDivider = 49;
 
-struct TitlePiece {
-    Colour colour;
-    const char* text;
-};
-
 // What tells the four scans apart; the frame around them is one.
 struct ScanVariant {
-    TitlePiece title[3];           // the last piece ends the title line
-    std::array<std::uint8_t, 256>* blockBuffer;  // block scans: where the transaction reads to
-    bool spacedModeBanner;         // dividers and mode word each leave an empty line
-    int (*transaction)(int r);     // the result goes to status
+    Piece title[3];
+    // Block scans: the buffer the transaction reads into and the step prints
+    // from; none for the word scans.
+    std::span<std::uint8_t> blockBuffer;
+    bool spacedModeBanner;  // dividers and mode word each leave an empty line
+    int (*transaction)(int r, std::span<std::uint8_t> dest);  // the result goes to status
     void (*printRegister)(int r);  // blocks only: the register before its count
     const char* blockLineEnd;      // blocks only
     std::size_t closingDivider;
     void (*printDone)(int start);
 };
 
-int readEachWord(int r) { return readWord(r, 1); }
+int readEachWord(int r, std::span<std::uint8_t>) { return readWord(r, 1); }
 
 // ManufacturerAccess answers for the value just written.
-int readManufacturerAccess(int r) { return readManufacturerWord(r, 1, 1); }
+int readManufacturerAccess(int r, std::span<std::uint8_t>) { return readManufacturerWord(r, 1, 1); }
 
-int readBlock(int r)
-{
-    const int result = SMBReadBlock(kGaugeAddress, r, block);
-    Sleep(30);
-    return result;
-}
+int readEachBlock(int r, std::span<std::uint8_t> dest) { return readBlock(r, dest, 30); }
 
 // ManufacturerData answers for the ManufacturerAccess value just written.
-int readManufacturerData(int r)
+int readManufacturerData(int r, std::span<std::uint8_t> dest)
 {
-    SMBWriteWord(kGaugeAddress, 0x00, r);
-    const int result = SMBReadBlock(kGaugeAddress, 0x23, buf);
-    Sleep(10);
-    return result;
+    return readManufacturerBlock(r, kManufacturerData, dest, 10);
 }
 
 void printWordDone(int start)
@@ -61,17 +50,17 @@ void printWordDone(int start)
 
 constexpr ScanVariant kReadWord = {
     {{BrightWhite, "     Test "}, {Yellow, "READ-WORD "}, {BrightWhite, "from 0x00 to 0xFF registr"}},
-    nullptr, false, readEachWord, nullptr, nullptr, kScanDivider, printWordDone,
+    {}, false, readEachWord, nullptr, nullptr, kScanDivider, printWordDone,
 };
 
 constexpr ScanVariant kReadWord00 = {
     {{Yellow, " READ-WORD "}, {LightCyan, "After RegXX => WR[00] "}, {BrightWhite, "0x00 to 0xFF"}},
-    nullptr, false, readManufacturerAccess, nullptr, nullptr, kScanDivider, printWordDone,
+    {}, false, readManufacturerAccess, nullptr, nullptr, kScanDivider, printWordDone,
 };
 
 constexpr ScanVariant kReadBlock = {
     {{BrightWhite, "     Test "}, {Yellow, "READ-BLOCK "}, {BrightWhite, "from 0x00 to 0xFF registr"}},
-    &block, true, readBlock,
+    block, true, readEachBlock,
     [](int r) { print("0x%02x : ", static_cast<unsigned>(r)); },
     "\n", 51,
     [](int start) { print("  Test READ-BLOCK from 0x%02X to 0xFF registr Done!\n", static_cast<unsigned>(start)); },
@@ -79,7 +68,7 @@ constexpr ScanVariant kReadBlock = {
 
 constexpr ScanVariant kReadBlock23 = {
     {{BrightWhite, "   Test "}, {Yellow, "READ-BLOCK [23] "}, {BrightWhite, "from 0x00 to 0xFF registr"}},
-    &buf, false, readManufacturerData,
+    buf, false, readManufacturerData,
     [](int r) { print("0x%04x : ", static_cast<unsigned>(r)); },
     "\n\n", 51,
     [](int start) { print("  READ-BLOCK[23] from 0x%02X to 0xFF registr Done!\n", static_cast<unsigned>(start)); },
@@ -95,18 +84,13 @@ void printModeBanner(bool spaced)
     case 2: text = "        DEVICE starting in "; mode = "Calibtate-mode"; break;
     default: return;  // a start mode the probe did not set: no banner
     }
-    const auto rule = [spaced] {
-        setColour(BrightWhite);
-        divider(kScanDivider);
-        if (spaced)
-            print("\n");
-    };
-    rule();
+    const EmptyLine gap = spaced ? EmptyLine::After : EmptyLine::No;
+    colourDivider(BrightWhite, kScanDivider, gap);
     colourPrint(LightRed, "%s", text);
     colourLine(Yellow, "%s", mode);
     if (spaced)
         print("\n");
-    rule();
+    colourDivider(BrightWhite, kScanDivider, gap);
 }
 
 void printWordStep(int r)
@@ -141,9 +125,7 @@ void runScan(const ScanVariant& scan)
     printHeaderLine();
     colourDivider(LightMagenta, kScanDivider);
     colourLine(LightGreen, "                KESTRAN_FM3DXY");
-    for (const TitlePiece& piece : scan.title)
-        colourPrint(piece.colour, "%s", piece.text);
-    print("\n");
+    printPiecesLine(scan.title);
     colourDivider(LightMagenta, kScanDivider);
 
     CheckBoot();
@@ -159,9 +141,9 @@ void runScan(const ScanVariant& scan)
     colourDivider(LightCyan, kScanDivider);
 
     for (int r = start; r <= 0xFF; ++r) {
-        status = scan.transaction(r);
-        if (scan.blockBuffer)
-            printBlockStep(scan, r, *scan.blockBuffer);
+        scan.transaction(r, scan.blockBuffer);
+        if (!scan.blockBuffer.empty())
+            printBlockStep(scan, r, scan.blockBuffer);
         else
             printWordStep(r);
     }
@@ -169,8 +151,7 @@ void runScan(const ScanVariant& scan)
     colourDivider(BrightWhite, scan.closingDivider);
     setColour(LightGreen);
     scan.printDone(start);
-    colourDivider(BrightWhite, scan.closingDivider);
-    print("\n");
+    colourDivider(BrightWhite, scan.closingDivider, EmptyLine::After);
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 #include <string_view>
 #include <vector>
 
-#include "adapter/vendor_library.h"
-
 #ifndef KESTRAN_VERSION
 #define KESTRAN_VERSION "0.0.0"
 #endif
