@@ -13,8 +13,6 @@
 namespace kestran::testing {
 namespace {
 
-const std::string kPause = "Press any key to continue . . . \n";
-
 std::string slurp(const std::string& path)
 {
     std::ifstream file(path);
@@ -41,21 +39,14 @@ protected:
     std::string logPath;
 };
 
-const std::string kNotFound = "<CLS><13>" + dashes(52) + "\n" + "<10>               KESTRAN\n\n" +
-                              "<11>                      PAUSE...\n\n" + "<13>" + dashes(56) + "\n\n" +
-                              "<11>             Adapter <15>FX2LP <12>NOT in SYSTEM !!!\n\n" +
-                              "<14>             Please Connect Adapter FX2LP...\n\n" + "<13>" + dashes(56) + "\n\n" +
-                              "<12>" + kPause;
+const std::string kNotFound = adapterNotFoundScreen();
 
 TEST_F(EndToEndTest, StartsUpAndExitsOnZeroThroughTheLibrary)
 {
     const PtyRun result = run(STANDIN_DIR, "0\n");
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.errors, "");
-    const std::string startUp = "<CLS><13>" + dashes(52) + "\n" + "<10>               KESTRAN\n\n" +
-                                "<11>                      PAUSE...\n\n" + "<13>" + dashes(52) + "\n" +
-                                "<14>          SMBusb Firmware Version: 1.2.3\n" + "<13>" + dashes(52) + "\n\n" +
-                                "<11>" + kPause + "<CLS><11> PEC = 1\n";
+    const std::string startUp = startUpScreen("1.2.3") + "<CLS><11> PEC = 1\n";
     ASSERT_GE(result.screen.size(), asTerminalBytes(startUp).size());
     EXPECT_EQ(result.screen.substr(0, asTerminalBytes(startUp).size()), asTerminalBytes(startUp));
     const std::string ending = asTerminalBytes("<14>        YOUR CHOICE: <15><15>") + "\x1b[0m";

@@ -12,20 +12,13 @@
 namespace kestran::testing {
 namespace {
 
-const std::string kPause = "Press any key to continue . . . \n";
-
 PtyRun runKestran(std::vector<std::string> args, const std::string& typed = "")
 {
     args.insert(args.begin(), KESTRAN_BINARY);
     return runOnPty(args, {"LD_LIBRARY_PATH=/nonexistent"}, typed);
 }
 
-std::string startUp(const std::string& version)
-{
-    return "<CLS><13>" + dashes(52) + "\n" + "<10>               KESTRAN\n\n" + "<11>                      PAUSE...\n\n" +
-           "<13>" + dashes(52) + "\n" + "<14>          SMBusb Firmware Version: " + version + "\n" + "<13>" +
-           dashes(52) + "\n\n" + "<11>" + kPause + "<CLS><11> PEC = 1\n";
-}
+std::string startUp(const std::string& version) { return startUpScreen(version) + "<CLS><11> PEC = 1\n"; }
 
 const std::string kMenuEnd = asTerminalBytes("<13>" + dashes(40) + "\n\n<14>        YOUR CHOICE: <15><15>") + "\x1b[0m";
 
