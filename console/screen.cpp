@@ -14,7 +14,7 @@ namespace {
 // Longer than any piece a screen prints; a longer one is cut, never overrun.
 constexpr std::size_t kPieceSize = 512;
 
-void vprint(const char* format, va_list args)
+KESTRAN_PRINTF(1, 0) void vprint(const char* format, va_list args)
 {
     std::array<char, kPieceSize> piece{};
     const int n = std::vsnprintf(piece.data(), piece.size(), format, args);

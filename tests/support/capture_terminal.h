@@ -21,7 +21,14 @@ public:
     void note(const std::string& transaction) { timeline += "{" + transaction + "}"; }
 
     void write(std::string_view text) override { append(text); }
-    void setColour(Colour colour) override { append("<" + std::to_string(static_cast<int>(colour)) + ">"); }
+    void setColour(Colour colour) override
+    {
+        // Appended piece by piece: GCC 12 at -O3 misreads `"<" + std::string&&` as an overlapping copy.
+        std::string token = "<";
+        token += std::to_string(static_cast<int>(colour));
+        token += '>';
+        append(token);
+    }
     void clear() override { append("<CLS>"); }
     void waitKey() override { ++keysWaited; }
     int readChar() override

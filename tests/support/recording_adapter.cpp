@@ -140,8 +140,10 @@ int RecordingAdapter::readBlock(int address, int command, RawBlock& raw)
 int RecordingAdapter::writeBlock(int address, int command, std::span<const std::uint8_t> data)
 {
     std::string entry = "Block Write " + hex(command, 2) + " bytes";
-    for (std::uint8_t byte : data)
-        entry += " " + hex(byte, 2);
+    for (std::uint8_t byte : data) {
+        entry += ' ';  // appended apart: GCC 12 at -O3 misreads `" " + std::string&&` as an overlapping copy
+        entry += hex(byte, 2);
+    }
     record(address, std::move(entry));
     if (command == 0x44 && data.size() >= 2)
         blockAccess_ = data[0] | (data[1] << 8);
