@@ -113,5 +113,40 @@ TEST_F(SimulatedScreenTest, ScansShowTheStandardRegisters)
     EXPECT_THAT(boot, HasSubstr("<12>           DEVICE starting in <14>BOOT-mode\n\n"));
 }
 
+TEST_F(SimulatedScreenTest, Bq30z55PacksAnswerTheWholeScreenInEachSealState)
+{
+    const struct {
+        const char* pack;
+        const char* state;
+        bool gaugingData;
+    } cases[] = {
+        {"bq30z55", "<12> Device........................ SEALED\n", false},
+        {"bq30z55-unsealed", "<10> Device...................... UNSEALED\n", true},
+        {"bq30z55-full", "<10> Device......... UNSEALED & FullAccess\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pack);
+        const std::string out = show(c.pack, bq30z);
+        EXPECT_EQ(failures, 0);
+        EXPECT_THAT(out, HasSubstr(c.state));
+        EXPECT_THAT(out, HasSubstr("<15> Word 3C <11>VCELL 4:"));
+        EXPECT_THAT(out, HasSubstr("<12> Manufacturer Name:......... Norvik\n"));
+        EXPECT_EQ(out.find("<15> Update Status: ............ <10>0e   <14>14\n") != std::string::npos, c.gaugingData);
+        EXPECT_EQ(out.find("<15> Qmax Pack:                  <11>0bb6 <13>2998 mah\n") != std::string::npos,
+                  c.gaugingData);
+        EXPECT_EQ(out.find("R_a flag:            <14>0055 HEX\n") != std::string::npos, c.gaugingData);
+        EXPECT_THAT(out, Not(HasSubstr("4294967287")));
+        EXPECT_THAT(out, HasSubstr("<11> Delta-Capacity <15>(DesCap-FCC):    <14>-3 %      \n"));
+    }
+}
+
+TEST_F(SimulatedScreenTest, Bq30z55BootPackStopsTheReportAfterTheNotice)
+{
+    const std::string out = show("bq30z55-boot", bq30z);
+    EXPECT_THAT(out, HasSubstr("<12>         DEVICE in BOOT-ROM mod\n\n"));
+    EXPECT_THAT(out, Not(HasSubstr("Design Capacity")));
+    EXPECT_EQ(failures, 0);
+}
+
 }  // namespace
 }  // namespace kestran::testing
