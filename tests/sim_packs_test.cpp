@@ -98,7 +98,9 @@ TEST(BuiltinPacks, ParseAndAreNamedForTheirFamily)
         EXPECT_NE(familyOf(entry.name), nullptr) << "a pack name begins with its family";
     }
     EXPECT_THAT(names, ::testing::UnorderedElementsAre("bq20z", "bq20z-boot", "bq20z-flaky", "bq20z-full",
-                                                        "bq20z-unsealed", "bq30z55", "bq40z50", "bq9000"));
+                                                        "bq20z-unsealed", "bq30z55", "bq40z50", "bq9000",
+                                                        "bq9000-boot0502", "bq9000-boot9002",
+                                                        "bq9000-calib", "bq9000-unknown"));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(findBuiltinPack(kDefaultPack), nullptr);
 }
