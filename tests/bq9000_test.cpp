@@ -578,12 +578,27 @@ TEST_F(Bq9000Test, DeviceTextIsShownSafely)
 
 TEST_F(Bq9000Test, ChemistryShowsOnlyTheLatestReply)
 {
-    scriptNormalGauge();
-    gauge.blockData(0x22, std::vector<std::uint8_t>(40, 'A'));
-    run();
-    gauge.blockData(0x22, text("LION"));
-    EXPECT_THAT(run(), HasSubstr("<11> Device Chemistry:           <12>LION\n<13> Temperature:"));
-    EXPECT_THAT(tempStr, Each(0));
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> before;
+        std::vector<std::uint8_t> reply;
+        std::string shown;
+    } cases[] = {
+        {"shorter after longer", text("LiFePO4"), text("LION"), "LION"},
+        // Clearing only the first 32 bytes would leave bytes 32.. of the longer reply behind.
+        {"33 bytes after 40", std::vector<std::uint8_t>(40, 'A'), std::vector<std::uint8_t>(33, 'B'),
+         std::string(33, 'B')},
+        {"longer than tempStr", text("PbAc"), std::vector<std::uint8_t>(100, 'D'), std::string(64, 'D')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scriptNormalGauge();
+        gauge.blockData(0x22, c.before);
+        run();
+        gauge.blockData(0x22, c.reply);
+        EXPECT_THAT(run(), HasSubstr("<11> Device Chemistry:           <12>" + c.shown + "\n<13> Temperature:"));
+        EXPECT_THAT(tempStr, Each(0));
+    }
 }
 
 TEST_F(Bq9000Test, SendsNoWriteInAnyMode)
