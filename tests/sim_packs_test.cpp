@@ -100,7 +100,9 @@ TEST(BuiltinPacks, ParseAndAreNamedForTheirFamily)
     }
     EXPECT_THAT(names, ::testing::UnorderedElementsAre("bq20z", "bq20z-boot", "bq20z-flaky", "bq20z-full",
                                                         "bq20z-unsealed", "bq30z55", "bq40z50", "bq9000",
-                                                        "bq30z55-boot", "bq30z55-full", "bq30z55-unsealed"));
+                                                        "bq30z55-boot", "bq30z55-full", "bq30z55-unsealed",
+                                                        "bq9000-boot0502", "bq9000-boot9002",
+                                                        "bq9000-calib", "bq9000-unknown"));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(findBuiltinPack(kDefaultPack), nullptr);
 }

@@ -99,10 +99,10 @@ TEST(SimulateEndToEnd, HelpListsTheBuiltInPacksOneLineEach)
     ASSERT_NE(list, std::string::npos);
     const std::string packs = help.screen.substr(list);
     for (const char* name : {"bq20z ", "bq20z-boot ", "bq20z-flaky ", "bq20z-full ", "bq20z-unsealed ", "bq30z55 ",
-                             "bq40z50 ", "bq9000 ",
-                             "bq30z55-boot ", "bq30z55-full ", "bq30z55-unsealed "})
+                             "bq40z50 ", "bq9000 ", "bq30z55-boot ", "bq30z55-full ", "bq30z55-unsealed ",
+                             "bq9000-boot0502 ", "bq9000-boot9002 ", "bq9000-calib ", "bq9000-unknown "})
         EXPECT_EQ(occurrences(packs, std::string("\n  ") + name), 1u) << name;
-    EXPECT_EQ(occurrences(packs, "\n"), 1u + 11u);
+    EXPECT_EQ(occurrences(packs, "\n"), 1u + 15u);
     EXPECT_EQ(occurrences(packs, "(default)"), 1u);
 }
 
