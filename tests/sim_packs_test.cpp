@@ -40,7 +40,8 @@ const Family* familyOf(std::string_view name)
 
 // The built-in packs that are not held in a boot ROM.
 const std::string kNormalPacks[] = {"bq20z", "bq20z-unsealed", "bq20z-full", "bq20z-flaky",
-                                    "bq30z55", "bq40z50", "bq9000"};
+                                    "bq30z55", "bq40z50", "bq9000",
+                                    "bq40z50-unsealed", "bq40z50-full", "bq40z50-9d80", "bq40z50-4695"};
 
 Pack builtin(std::string_view name)
 {
@@ -98,7 +99,9 @@ TEST(BuiltinPacks, ParseAndAreNamedForTheirFamily)
         EXPECT_NE(familyOf(entry.name), nullptr) << "a pack name begins with its family";
     }
     EXPECT_THAT(names, ::testing::UnorderedElementsAre("bq20z", "bq20z-boot", "bq20z-flaky", "bq20z-full",
-                                                        "bq20z-unsealed", "bq30z55", "bq40z50", "bq9000"));
+                                                        "bq20z-unsealed", "bq30z55", "bq40z50", "bq9000",
+                                                        "bq40z50-4695", "bq40z50-9d80", "bq40z50-boot",
+                                                        "bq40z50-full", "bq40z50-unsealed"));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(findBuiltinPack(kDefaultPack), nullptr);
 }
