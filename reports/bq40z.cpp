@@ -78,7 +78,7 @@ constexpr StatusRow kStatusRows[] = {
 
 // Where the Qmax reply keeps its values, by device type: little-endian words
 // for cells 0..3 and the pack, the update status byte, and the first R_a
-// table. The last row answers every other device type.
+// table. Every device type without a row of its own takes kQmaxOtherDevices.
 struct QmaxLayout {
     std::uint16_t deviceType;
     int fetch;
