@@ -41,7 +41,8 @@ const Family* familyOf(std::string_view name)
 // The built-in packs that are not held in a boot ROM.
 const std::string kNormalPacks[] = {"bq20z", "bq20z-unsealed", "bq20z-full", "bq20z-flaky",
                                     "bq30z55", "bq40z50", "bq9000",
-                                    "bq30z55-unsealed", "bq30z55-full"};
+                                    "bq30z55-unsealed", "bq30z55-full",
+                                    "bq40z50-unsealed", "bq40z50-full", "bq40z50-9d80", "bq40z50-4695"};
 
 Pack builtin(std::string_view name)
 {
@@ -102,7 +103,9 @@ TEST(BuiltinPacks, ParseAndAreNamedForTheirFamily)
                                                         "bq20z-unsealed", "bq30z55", "bq40z50", "bq9000",
                                                         "bq30z55-boot", "bq30z55-full", "bq30z55-unsealed",
                                                         "bq9000-boot0502", "bq9000-boot9002",
-                                                        "bq9000-calib", "bq9000-unknown"));
+                                                        "bq9000-calib", "bq9000-unknown",
+                                                        "bq40z50-4695", "bq40z50-9d80", "bq40z50-boot",
+                                                        "bq40z50-full", "bq40z50-unsealed"));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(findBuiltinPack(kDefaultPack), nullptr);
 }
