@@ -163,15 +163,6 @@ bool inBootRom()
     return true;
 }
 
-void printBlockLine(Colour labelColour, const char* label, Colour valueColour)
-{
-    colourPrint(labelColour, "%s", label);
-    if (valueColour != labelColour)
-        setColour(valueColour);
-    printBlockText(buff, status);
-    print("\n");
-}
-
 void printStandardValues(bool tenMilliwattHours)
 {
     capacityLine(Yellow, " Design Capacity:            ", BrightWhite, readWord(0x18), tenMilliwattHours);
@@ -180,19 +171,16 @@ void printStandardValues(bool tenMilliwattHours)
     printManufactureDate(readWord(0x1B));
     labelValue(Yellow, " Design Voltage:             ", BrightWhite, "%u mV\n", asUnsigned(readWord(0x19)));
 
-    readBlock(0x20, buff, 3);
-    printBlockLine(LightRed, " Manufacturer Name:......... ", LightRed);
-    readBlock(0x21, buff, 3);
-    printBlockLine(LightGreen, " Device Name:                ", LightGreen);
+    printNameBlock(0x20, buff, 3, LightRed, " Manufacturer Name:......... ", LightRed);
+    printNameBlock(0x21, buff, 3, LightGreen, " Device Name:                ", LightGreen);
 
     colourPrint(LightMagenta, " Serial Number:............. %04X Hex\n", asUnsigned(readWord(0x1C)));
     labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n", asUnsigned(readWord(0x15)));
     labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n", asUnsigned(readWord(0x14)));
 
-    readBlock(0x22, buff, 3);
-    printBlockLine(LightCyan, " Device Chemistry:           ", LightRed);
+    printNameBlock(0x22, buff, 3, LightCyan, " Device Chemistry:           ", LightRed);
 
-    printTemperature(LightGreen, LightGreen, readWord(0x08));
+    colourPrint(LightGreen, " Temperature:............... %02.02f C\n", static_cast<double>(celsius(readWord(0x08))));
     labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", asUnsigned(readWord(0x09)));
     labelValue(BrightWhite, " Current:................... ", BrightWhite, "%d mA\n", signedCurrent(readWord(0x0A)));
     // A second read: the boot-ROM check's value is not reused.

@@ -138,30 +138,6 @@ bool inBootMode()
     return BootRom != 0;
 }
 
-// A label and its value in one colour, the colour selected again before the
-// value as before any other value. Serial Number is the one row whose value
-// follows its label without a selection of its own.
-KESTRAN_PRINTF(3, 4) void sameColourLabelValue(Colour colour, const char* label, const char* format, ...)
-{
-    colourPrint(colour, "%s", label);
-    setColour(colour);
-    va_list args;
-    va_start(args, format);
-    printArgs(format, args);
-    va_end(args);
-}
-
-// A name block in one colour: label, its characters (after their own colour
-// selection), the line end.
-void printNameBlock(int command, Colour colour, const char* label)
-{
-    readBlock(command, buf);
-    colourPrint(colour, "%s", label);
-    setColour(colour);
-    printBlockText(buf, status);
-    print("\n");
-}
-
 void printStandardRegisters(std::int32_t designCapacity, bool tenMilliwattHours)
 {
     capacityLine(Yellow, " Design Capacity:            ", BrightWhite, designCapacity, tenMilliwattHours);
@@ -169,16 +145,16 @@ void printStandardRegisters(std::int32_t designCapacity, bool tenMilliwattHours)
     labelValue(LightMagenta, " Cycle Count:                ", BrightWhite, "%u\n", asUnsigned(readWord(0x17)));
     printManufactureDate(readWord(0x1B));
     labelValue(Yellow, " Design Voltage:             ", BrightWhite, "%u mV\n", asUnsigned(readWord(0x19)));
-    printNameBlock(0x20, LightRed, " Manufacturer Name:......... ");
-    printNameBlock(0x21, LightGreen, " Device Name:                ");
+    printNameBlock(0x20, buf, kNoSleep, LightRed, " Manufacturer Name:......... ", LightRed);
+    printNameBlock(0x21, buf, kNoSleep, LightGreen, " Device Name:                ", LightGreen);
     // The serial number alone follows its label without a colour selection of its own.
-    labelValue(LightCyan, " Serial Number:............. ", LightCyan, "%04X HEX\n", asUnsigned(readWord(0x1C)));
-    sameColourLabelValue(Yellow, " Charging Voltage:           ", "%u mV\n", asUnsigned(readWord(0x15)));
-    sameColourLabelValue(BrightWhite, " Charging Current:.......... ", "%u mA\n", asUnsigned(readWord(0x14)));
-    printNameBlock(0x22, LightMagenta, " Device Chemistry:           ");
-    printTemperature(LightCyan, LightCyan, readWord(0x08));
-    sameColourLabelValue(Yellow, " Voltage:                    ", "%u mV\n", asUnsigned(readWord(0x09)));
-    sameColourLabelValue(BrightWhite, " Current:................... ", "%d mA\n", signedCurrent(readWord(0x0A)));
+    labelValueInOneSelection(LightCyan, " Serial Number:............. ", "%04X HEX\n", asUnsigned(readWord(0x1C)));
+    labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n", asUnsigned(readWord(0x15)));
+    labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n", asUnsigned(readWord(0x14)));
+    printNameBlock(0x22, buf, kNoSleep, LightMagenta, " Device Chemistry:           ", LightMagenta);
+    colourPrint(LightCyan, " Temperature:............... %02.02f C\n", static_cast<double>(celsius(readWord(0x08))));
+    labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", asUnsigned(readWord(0x09)));
+    labelValue(BrightWhite, " Current:................... ", BrightWhite, "%d mA\n", signedCurrent(readWord(0x0A)));
     colourPrint(LightCyan, " RelativeSOC                 %u %%\n", asUnsigned(readWord(kRelativeStateOfCharge)));
     colourPrint(LightCyan, " AbsoluteSOC................ %u %%\n", asUnsigned(readWord(0x0E)));
     capacityLine(Yellow, " Remaining Capacity:         ", LightMagenta, readWord(0x0F), tenMilliwattHours);
