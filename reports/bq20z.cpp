@@ -249,6 +249,13 @@ void printIdentification()
     colourDivider(LightMagenta, 37);
 }
 
+// Operation Status FAS (bit 14) and SS (bit 13); SS alone prints nothing.
+constexpr SealState kSealStates[] = {
+    {.bits = 0x6000, .colour = LightRed, .line = " Device....................... SEALED", .unsealDevice = 0},
+    {.bits = 0x4000, .colour = LightGreen, .line = " Device..................... UNSEALED", .unsealDevice = 1},
+    {.bits = 0x0000, .colour = LightGreen, .line = " Device.................. Full Access", .unsealDevice = 2},
+};
+
 }  // namespace
 
 void PrintSealUnsealDevice20z()
@@ -256,22 +263,7 @@ void PrintSealUnsealDevice20z()
     readManufacturerWord(0x0054, 1, 1);
     colourDivider(LightMagenta, 38);
     // Operation Status FAS (bit 14) and SS (bit 13).
-    switch (status & 0x6000) {
-    case 0x6000:
-        colourLine(LightRed, " Device....................... SEALED");
-        StUnsealDevice = 0;
-        break;
-    case 0x4000:
-        colourLine(LightGreen, " Device..................... UNSEALED");
-        StUnsealDevice = 1;
-        break;
-    case 0x0000:
-        colourLine(LightGreen, " Device.................. Full Access");
-        StUnsealDevice = 2;
-        break;
-    default:  // SS alone: no state line, the previous state stands
-        break;
-    }
+    printSealState(status & 0x6000, kSealStates);
     colourDivider(LightMagenta, 38);
 }
 

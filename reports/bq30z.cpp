@@ -269,6 +269,13 @@ void printIdentification()
     colourDivider(LightMagenta, kDivider);
 }
 
+// Operation Status SEC1 and SEC0 (bits 9 and 8); neither bit prints nothing.
+constexpr SealState kSealStates[] = {
+    {.bits = 3, .colour = LightRed, .line = " Device........................ SEALED", .unsealDevice = 0},
+    {.bits = 2, .colour = LightGreen, .line = " Device...................... UNSEALED", .unsealDevice = 1},
+    {.bits = 1, .colour = LightGreen, .line = " Device......... UNSEALED & FullAccess", .unsealDevice = 2},
+};
+
 }  // namespace
 
 void PrintSealUnsealDevicez30()
@@ -276,22 +283,7 @@ void PrintSealUnsealDevicez30()
     readManufacturerBlock(kOperationStatusRow.subcommand, kManufacturerData, buf, 0);
     colourDivider(LightMagenta, kDivider);
     // Operation Status SEC1 and SEC0 (bits 9 and 8).
-    switch (buf[1] & 0x03) {
-    case 3:
-        colourLine(LightRed, " Device........................ SEALED");
-        StUnsealDevice = 0;
-        break;
-    case 2:
-        colourLine(LightGreen, " Device...................... UNSEALED");
-        StUnsealDevice = 1;
-        break;
-    case 1:
-        colourLine(LightGreen, " Device......... UNSEALED & FullAccess");
-        StUnsealDevice = 2;
-        break;
-    default:  // neither bit: no state line, the previous state stands
-        break;
-    }
+    printSealState(buf[1] & 0x03, kSealStates);
     colourDivider(LightMagenta, kDivider);
 }
 

@@ -240,6 +240,13 @@ void printIdentity(std::span<std::uint8_t> reply)
     }
 }
 
+// OperationStatus SEC1 and SEC0 (bits 9 and 8), the security mode; mode 0 prints nothing.
+constexpr SealState kSealStates[] = {
+    {.bits = 3, .colour = LightRed, .line = " Device......................... SEALED", .unsealDevice = 0},
+    {.bits = 2, .colour = LightGreen, .line = " Device....................... UNSEALED", .unsealDevice = 1},
+    {.bits = 1, .colour = LightGreen, .line = " Device.......... UNSEALED & FullAccess", .unsealDevice = 2},
+};
+
 }  // namespace
 
 void PrintSealUnsealDevicez40()
@@ -248,22 +255,7 @@ void PrintSealUnsealDevicez40()
     fetchSubcommand(kFetchOperationStatus, reply, buf);
     colourDivider(LightMagenta, kDivider);
     // The security mode: OperationStatus SEC1 (bit 9) and SEC0 (bit 8).
-    switch (buf[1] & 0x03) {
-    case 3:
-        colourLine(LightRed, " Device......................... SEALED");
-        StUnsealDevice = 0;
-        break;
-    case 2:
-        colourLine(LightGreen, " Device....................... UNSEALED");
-        StUnsealDevice = 1;
-        break;
-    case 1:
-        colourLine(LightGreen, " Device.......... UNSEALED & FullAccess");
-        StUnsealDevice = 2;
-        break;
-    default:  // neither bit: no state line, the previous state stands
-        break;
-    }
+    printSealState(buf[1] & 0x03, kSealStates);
     colourDivider(LightMagenta, kDivider);
 }
 

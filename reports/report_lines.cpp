@@ -46,6 +46,17 @@ void printBootRomNotice()
     colourDivider(LightCyan, kReportDivider);
 }
 
+void printSealState(std::uint32_t bits, std::span<const SealState> states)
+{
+    for (const SealState& state : states) {
+        if (state.bits == bits) {
+            colourLine(state.colour, "%s", state.line);
+            StUnsealDevice = state.unsealDevice;
+            return;
+        }
+    }
+}
+
 void printFlags(std::uint32_t value, std::span<const FlagName> names)
 {
     for (const FlagName& flag : names)

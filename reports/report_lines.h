@@ -59,6 +59,22 @@ enum class NoFlags {
 void printFlagLines(std::uint32_t value, std::size_t widthBytes, std::span<const FlagName> names, LineRule rule,
                     NoFlags noFlags = NoFlags::None);
 
+// --- seal state ------------------------------------------------------------------
+
+// What a seal probe prints for one value of the gauge's security bits, and the
+// StUnsealDevice it records (0 sealed, 1 unsealed, 2 full access).
+struct SealState {
+    std::uint32_t bits;
+    Colour colour;
+    const char* line;
+    std::int32_t unsealDevice;
+};
+
+// The line of the row whose bits match `bits`, and its state into
+// StUnsealDevice; bits no row names print nothing and keep the state of the
+// previous probe, of whichever screen.
+void printSealState(std::uint32_t bits, std::span<const SealState> states);
+
 // --- registers inside blocks ---------------------------------------------------
 
 // 16-bit values inside a block: key words and status payloads are
