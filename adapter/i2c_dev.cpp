@@ -137,7 +137,10 @@ std::uint8_t blockReadPec(int command, std::span<const std::uint8_t> countAndDat
 }  // namespace
 
 I2cDevAdapter::I2cDevAdapter(I2cKernel& kernel, int openResult, std::FILE* notes, Sleeper sleeper)
-    : kernel_(kernel), openResult_(openResult), notes_(notes), sleeper_(sleeper ? std::move(sleeper) : Sleeper(sleepRealMs))
+    : kernel_(kernel),
+      openResult_(openResult),
+      notes_(notes),
+      sleeper_(sleeper ? std::move(sleeper) : Sleeper(sleepRealMs))
 {
 }
 
@@ -193,14 +196,15 @@ bool I2cDevAdapter::attach(std::string_view bus, std::string& error)
     const int slave = kernel_.ioctl(fd, I2C_SLAVE, kGaugeAddress7);
     if (slave < 0) {
         if (slave == -EBUSY) {
-            char client[32];
-            std::snprintf(client, sizeof client, "%d-%04x", target.number.value_or(0), kGaugeAddress7);
             const std::string driver = target.number ? kernel_.driverAt(*target.number, kGaugeAddress7) : "";
             error = path + ": the gauge's address 0x0B is claimed by " +
                     (driver.empty() ? std::string("a kernel driver") : "the kernel driver " + driver) +
                     "; that driver must be unbound first";
-            if (target.number)
+            if (target.number) {
+                char client[32];  // sysfs's name for the device: bus-address
+                std::snprintf(client, sizeof client, "%d-%04x", *target.number, kGaugeAddress7);
                 error += std::string(" (echo ") + client + " > /sys/bus/i2c/devices/" + client + "/driver/unbind)";
+            }
         } else {
             error = path + ": " + std::strerror(-slave);
         }
@@ -208,6 +212,8 @@ bool I2cDevAdapter::attach(std::string_view bus, std::string& error)
         return false;
     }
 
+    if (fd_ >= 0)
+        kernel_.close(fd_);
     fd_ = fd;
     functionality_ = functionality;
     device_ = path;
@@ -324,6 +330,9 @@ int I2cDevAdapter::writeBlock(int address, int command, std::span<const std::uin
 
 // The kernel's SMBus call first: one transaction, as short as the reply. Only
 // a reply longer than its 32 bytes is read again raw, where the adapter can.
+// On the wire (9 bit times a byte) a 4-byte block with PEC is 9 bytes this way,
+// where a raw read long enough for 34 data bytes would be 39 every time; a
+// 34-byte reply costs the refused call's 4 bytes on top of the raw read's 39.
 int I2cDevAdapter::readBlock(int address, int command, RawBlock& raw)
 {
     if (!reaches(address, command))
