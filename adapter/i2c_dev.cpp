@@ -131,7 +131,7 @@ std::uint8_t blockReadPec(int command, std::span<const std::uint8_t> countAndDat
 {
     const std::uint8_t head[] = {static_cast<std::uint8_t>(kGaugeAddress7 << 1), static_cast<std::uint8_t>(command),
                                  static_cast<std::uint8_t>((kGaugeAddress7 << 1) | 1)};
-    return smbusPec(countAndData, smbusPec(head));
+    return pecCrc8(countAndData, pecCrc8(head));
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 namespace kestran {
 
-std::uint8_t smbusPec(std::span<const std::uint8_t> bytes, std::uint8_t crc)
+std::uint8_t pecCrc8(std::span<const std::uint8_t> bytes, std::uint8_t crc)
 {
     constexpr std::uint8_t kPolynomial = 0x07;  // x^8 + x^2 + x + 1, the x^8 term implied
     for (std::uint8_t byte : bytes) {

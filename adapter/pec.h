@@ -9,6 +9,6 @@
 namespace kestran {
 
 // The CRC-8 of `bytes`, continuing from `crc` (0 for a new transaction).
-std::uint8_t smbusPec(std::span<const std::uint8_t> bytes, std::uint8_t crc = 0);
+std::uint8_t pecCrc8(std::span<const std::uint8_t> bytes, std::uint8_t crc = 0);
 
 }  // namespace kestran

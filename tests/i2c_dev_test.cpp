@@ -38,18 +38,18 @@ std::string contentsOf(std::FILE* file)
     return text;
 }
 
-TEST(SmbusPec, IsTheCrc8OfTheTransactionBytes)
+TEST(PecCrc8, IsTheCrc8OfTheTransactionBytes)
 {
     const std::uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    EXPECT_EQ(smbusPec(check), 0xF4);  // the CRC-8 check value
-    EXPECT_EQ(smbusPec({}), 0x00);
+    EXPECT_EQ(pecCrc8(check), 0xF4);  // the CRC-8 check value
+    EXPECT_EQ(pecCrc8({}), 0x00);
     const std::uint8_t one[] = {0x01};
-    EXPECT_EQ(smbusPec(one), 0x07);  // the polynomial itself
+    EXPECT_EQ(pecCrc8(one), 0x07);  // the polynomial itself
     // Read Word 0x09 answering 0x3E9F: 16 09 17 9F 3E; 0xF3 is the remainder of their long division by 0x107.
     const std::uint8_t readWord[] = {0x16, 0x09, 0x17, 0x9F, 0x3E};
-    EXPECT_EQ(smbusPec(readWord), 0xF3);
+    EXPECT_EQ(pecCrc8(readWord), 0xF3);
     // Continuing from a prefix's CRC is the CRC of the whole.
-    EXPECT_EQ(smbusPec(std::span(readWord).subspan(3), smbusPec(std::span(readWord).first(3))), 0xF3);
+    EXPECT_EQ(pecCrc8(std::span(readWord).subspan(3), pecCrc8(std::span(readWord).first(3))), 0xF3);
 }
 
 class I2cDevTest : public ::testing::Test {

@@ -116,7 +116,7 @@ public:
     static std::uint8_t pecOf(int command, const std::vector<std::uint8_t>& countAndData)
     {
         const std::uint8_t head[] = {0x16, static_cast<std::uint8_t>(command), 0x17};
-        return smbusPec(countAndData, smbusPec(head));
+        return pecCrc8(countAndData, pecCrc8(head));
     }
 
 private:
