@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "adapter/pec.h"
+#include "console/spelled.h"
 
 namespace kestran {
 namespace {
@@ -50,7 +51,7 @@ std::string busLines(const std::vector<const I2cBus*>& buses)
 {
     std::string lines;
     for (const I2cBus* bus : buses)
-        lines += "\n  " + devicePath(bus->number) + "  " + bus->name;
+        lines += "\n  " + devicePath(bus->number) + "  " + spelledOut(bus->name, kShownPathBytes);
     return lines;
 }
 
@@ -80,7 +81,7 @@ bool resolve(std::string_view bus, const std::vector<I2cBus>& buses, Target& tar
     } else if (allDigits(bus)) {
         target.number = numberOf(bus);
         if (!target.number) {
-            error = "no I2C bus is numbered " + std::string(bus) + busListing(buses);
+            error = "no I2C bus is numbered " + spelledOut(bus, kShownPathBytes) + busListing(buses);
             return false;
         }
         target.path = devicePath(*target.number);
@@ -99,12 +100,12 @@ bool resolve(std::string_view bus, const std::vector<I2cBus>& buses, Target& tar
                 if (std::string_view(b.name).starts_with(bus))
                     matches.push_back(&b);
             if (matches.size() > 1) {
-                error = "'" + std::string(bus) + "' begins the names of " + std::to_string(matches.size()) +
+                error = "'" + spelledOut(bus, kShownPathBytes) + "' begins the names of " + std::to_string(matches.size()) +
                         " I2C buses; give its number or more of its name:" + busLines(matches);
                 return false;
             }
             if (matches.empty()) {
-                error = "no I2C bus is named '" + std::string(bus) + "'" + busListing(buses);
+                error = "no I2C bus is named '" + spelledOut(bus, kShownPathBytes) + "'" + busListing(buses);
                 return false;
             }
             found = matches.front();
@@ -157,6 +158,8 @@ bool I2cDevAdapter::attach(std::string_view bus, std::string& error)
     if (!resolve(bus, buses, target, error))
         return false;
     const std::string& path = target.path;
+    // The path as messages show it: the command line's text, which must not drive the terminal.
+    const std::string shownPath = spelledOut(path, kShownPathBytes);
 
     const int fd = kernel_.open(path);
     if (fd < 0) {
@@ -165,20 +168,20 @@ bool I2cDevAdapter::attach(std::string_view bus, std::string& error)
         case ENODEV:
         case ENXIO:
             if (!target.name.empty())
-                error = path + ": no such device file, though bus " + std::to_string(*target.number) + " (" +
-                        target.name + ") exists: load the i2c-dev module (modprobe i2c-dev)";
+                error = shownPath + ": no such device file, though bus " + std::to_string(*target.number) + " (" +
+                        spelledOut(target.name, kShownPathBytes) + ") exists: load the i2c-dev module (modprobe i2c-dev)";
             else
-                error = path + ": no such I2C bus" + busListing(buses);
+                error = shownPath + ": no such I2C bus" + busListing(buses);
             return false;
         case EACCES:
         case EPERM:
-            error = path + ": permission denied (membership of the 'i2c' group or a udev rule usually grants it)";
+            error = shownPath + ": permission denied (membership of the 'i2c' group or a udev rule usually grants it)";
             return false;
         case EISDIR:
-            error = path + ": not an I2C device";
+            error = shownPath + ": not an I2C device";
             return false;
         default:
-            error = path + ": " + std::strerror(-fd);
+            error = shownPath + ": " + std::strerror(-fd);
             return false;
         }
     }
@@ -187,7 +190,7 @@ bool I2cDevAdapter::attach(std::string_view bus, std::string& error)
     const int funcs = kernel_.ioctl(fd, I2C_FUNCS, reinterpret_cast<unsigned long>(&functionality));
     if (funcs < 0) {
         const bool notI2c = funcs == -ENOTTY || funcs == -EINVAL || funcs == -ENOSYS;
-        error = path + ": " + (notI2c ? std::string("not an I2C device") : std::string(std::strerror(-funcs)));
+        error = shownPath + ": " + (notI2c ? std::string("not an I2C device") : std::string(std::strerror(-funcs)));
         kernel_.close(fd);
         return false;
     }
@@ -197,8 +200,8 @@ bool I2cDevAdapter::attach(std::string_view bus, std::string& error)
     if (slave < 0) {
         if (slave == -EBUSY) {
             const std::string driver = target.number ? kernel_.driverAt(*target.number, kGaugeAddress7) : "";
-            error = path + ": the gauge's address 0x0B is claimed by " +
-                    (driver.empty() ? std::string("a kernel driver") : "the kernel driver " + driver) +
+            error = shownPath + ": the gauge's address 0x0B is claimed by " +
+                    (driver.empty() ? std::string("a kernel driver") : "the kernel driver " + spelledOut(driver, kShownPathBytes)) +
                     "; that driver must be unbound first";
             if (target.number) {
                 char client[32];  // sysfs's name for the device: bus-address
@@ -206,7 +209,7 @@ bool I2cDevAdapter::attach(std::string_view bus, std::string& error)
                 error += std::string(" (echo ") + client + " > /sys/bus/i2c/devices/" + client + "/driver/unbind)";
             }
         } else {
-            error = path + ": " + std::strerror(-slave);
+            error = shownPath + ": " + std::strerror(-slave);
         }
         kernel_.close(fd);
         return false;
@@ -221,7 +224,11 @@ bool I2cDevAdapter::attach(std::string_view bus, std::string& error)
     return true;
 }
 
-std::string I2cDevAdapter::label() const { return name_.empty() ? device_ : device_ + " (" + name_ + ")"; }
+std::string I2cDevAdapter::label() const
+{
+    const std::string device = spelledOut(device_, kShownPathBytes);
+    return name_.empty() ? device : device + " (" + spelledOut(name_, kShownPathBytes) + ")";
+}
 
 // Said once, when the tool opens the adapter, plainly enough for the bench.
 void I2cDevAdapter::noteShortcomings()

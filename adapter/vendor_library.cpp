@@ -1,9 +1,13 @@
 #include "adapter/vendor_library.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+
+#include "console/spelled.h"
 
 namespace kestran {
 namespace {
@@ -15,7 +19,21 @@ bool resolve(void* handle, const char* name, Fn& fn)
     return fn != nullptr;
 }
 
+// The file the loader took the library from, for a message.
+std::string loadedFrom(void* handle, const std::string& asked)
+{
+    link_map* map = nullptr;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && map->l_name[0])
+        return map->l_name;
+    return asked;
+}
+
 }  // namespace
+
+VendorLibraryAdapter::VendorLibraryAdapter(std::string libraryFile)
+    : libraryFile_(libraryFile.find('/') == std::string::npos ? "./" + libraryFile : std::move(libraryFile))
+{
+}
 
 VendorLibraryAdapter::~VendorLibraryAdapter()
 {
@@ -27,22 +45,54 @@ bool VendorLibraryAdapter::load()
 {
     if (handle_)
         return true;
-    void* handle = dlopen("libsmbusb.so", RTLD_NOW);
-    if (!handle)
+    const std::string asked = libraryFile_.empty() ? kAdapterLibraryName : libraryFile_;
+    void* handle = dlopen(asked.c_str(), RTLD_NOW);
+    if (!handle) {
+        const char* why = dlerror();
+        notFoundReason_ = "the adapter library did not load: " +
+                          spelledOut(why ? why : asked.c_str(), 2 * kShownPathBytes);
         return false;
-    const bool complete = resolve(handle, "SMBOpenDeviceVIDPID", open_) && resolve(handle, "SMBCloseDevice", close_) &&
-                          resolve(handle, "SMBEnablePEC", enablePec_) && resolve(handle, "SMBReadWord", readWord_) &&
-                          resolve(handle, "SMBWriteWord", writeWord_) && resolve(handle, "SMBReadBlock", readBlock_) &&
-                          resolve(handle, "SMBWriteBlock", writeBlock_);
-    if (!complete) {
-        dlclose(handle);
-        return false;
+    }
+    const struct {
+        const char* name;
+        bool found;
+    } functions[] = {
+        {"SMBOpenDeviceVIDPID", resolve(handle, "SMBOpenDeviceVIDPID", open_)},
+        {"SMBCloseDevice", resolve(handle, "SMBCloseDevice", close_)},
+        {"SMBEnablePEC", resolve(handle, "SMBEnablePEC", enablePec_)},
+        {"SMBReadWord", resolve(handle, "SMBReadWord", readWord_)},
+        {"SMBWriteWord", resolve(handle, "SMBWriteWord", writeWord_)},
+        {"SMBReadBlock", resolve(handle, "SMBReadBlock", readBlock_)},
+        {"SMBWriteBlock", resolve(handle, "SMBWriteBlock", writeBlock_)},
+    };
+    for (const auto& function : functions) {
+        if (!function.found) {
+            notFoundReason_ = "the adapter library " + spelledOut(loadedFrom(handle, asked), kShownPathBytes) +
+                              " has no function " + function.name;
+            dlclose(handle);
+            return false;
+        }
     }
     handle_ = handle;
     return true;
 }
 
-int VendorLibraryAdapter::openDevice(int vid, int pid) { return load() ? open_(vid, pid) : 0; }
+int VendorLibraryAdapter::openDevice(int vid, int pid)
+{
+    if (!load())
+        return 0;
+    const int result = open_(vid, pid);
+    if (result > 0) {
+        notFoundReason_.clear();
+    } else {
+        char reason[128];
+        std::snprintf(reason, sizeof reason, "no adapter: SMBOpenDeviceVIDPID(0x%04X, 0x%04X) returned %d", vid, pid,
+                      result);
+        notFoundReason_ = reason;
+    }
+    return result;
+}
+
 int VendorLibraryAdapter::closeDevice() { return handle_ ? close_() : 0; }
 int VendorLibraryAdapter::enablePec(int enable) { return handle_ ? enablePec_(enable) : kBusFailure; }
 int VendorLibraryAdapter::readWord(int address, int command)

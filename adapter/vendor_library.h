@@ -2,13 +2,22 @@
 // tool starts (and shows its not-found screen) on a machine without it.
 #pragma once
 
+#include <string>
+
 #include "adapter/smbus.h"
 
 namespace kestran {
 
+// The library's name as the loader searches for it (never in the current directory).
+constexpr const char* kAdapterLibraryName = "libsmbusb.so";
+
 class VendorLibraryAdapter final : public Adapter {
 public:
+    // kAdapterLibraryName from the loader's search path.
     VendorLibraryAdapter() = default;
+    // Exactly this file, for a library that is not installed system-wide; a
+    // bare file name is taken in the current directory, never searched for.
+    explicit VendorLibraryAdapter(std::string libraryFile);
     ~VendorLibraryAdapter() override;
     VendorLibraryAdapter(const VendorLibraryAdapter&) = delete;
     VendorLibraryAdapter& operator=(const VendorLibraryAdapter&) = delete;
@@ -23,9 +32,16 @@ public:
     int writeBlock(int address, int command, std::span<const std::uint8_t> data) override;
     void sleepMs(unsigned ms) override;
 
+    // Why the last open found no adapter, in a technician's words (the
+    // loader's message, the missing function, the open result); empty after
+    // an open that succeeded or before any.
+    const std::string& notFoundReason() const { return notFoundReason_; }
+
 private:
     bool load();
 
+    std::string libraryFile_;  // empty: search for kAdapterLibraryName
+    std::string notFoundReason_;
     void* handle_ = nullptr;
     int (*open_)(int, int) = nullptr;
     int (*close_)() = nullptr;

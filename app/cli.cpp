@@ -1,6 +1,8 @@
 #include "app/cli.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -8,6 +10,7 @@
 #include "adapter/vendor_library.h"
 #include "app/menu.h"
 #include "console/posix_terminal.h"
+#include "console/spelled.h"
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 
@@ -48,10 +51,23 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
                 error = "--i2c needs a bus: /dev/i2c-N, N, or the adapter's name (i2cdetect -l lists them)";
                 return false;
             }
+        } else if (arg == "--library" || arg.starts_with("--library=")) {
+            if (arg == "--library")
+                options.library = n + 1 < argc ? argv[++n] : "";
+            else
+                options.library = std::string(arg.substr(arg.find('=') + 1));
+            if (options.library.empty()) {
+                error = "--library needs the adapter library's file, as in: --library ./libsmbusb.so";
+                return false;
+            }
         } else {
-            error = "unknown option '" + std::string(arg) + "'";
+            error = "unknown option '" + spelledOut(arg, kShownWordBytes) + "'";
             return false;
         }
+    }
+    if (!options.library.empty() && options.backend != Backend::VendorLibrary) {
+        error = "--library is the adapter library's file; it does not go with --simulate or --i2c";
+        return false;
     }
     return true;
 }
@@ -67,6 +83,8 @@ void printHelp(std::FILE* out)
                "                     built-in packs below or a pack file (default: bq20z)\n"
                "  --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus instead;\n"
                "                     BUS is /dev/i2c-N, N, or the adapter's name (i2cdetect -l)\n"
+               "  --library PATH     load the adapter library from PATH, not from the system's\n"
+               "                     library search path\n"
                "  --help             show this help and exit\n"
                "  --version          show the version and exit\n"
                "\n"
@@ -88,6 +106,29 @@ void printHelp(std::FILE* out)
 
 int kestranMain(int argc, const char* const* argv) { return kestranMain(argc, argv, systemI2cKernel()); }
 
+namespace {
+
+// Output that nobody can read ends the run with a non-zero status: a full
+// disk or a closed pipe must not pass for a run that was seen.
+constexpr int kOutputLostStatus = 1;
+
+int outputLost(int error)
+{
+    std::fprintf(stderr, "kestran: standard output: %s\n", std::strerror(error));
+    return kOutputLostStatus;
+}
+
+// For the text --help and --version print: whether it all reached standard output.
+int flushedStatus()
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return outputLost(errno ? errno : EIO);
+    return 0;
+}
+
+}  // namespace
+
 int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
 {
     Options options;
@@ -98,14 +139,15 @@ int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
     }
     if (options.help) {
         printHelp(stdout);
-        return 0;
+        return flushedStatus();
     }
     if (options.version) {
         std::printf("kestran %s\n", KESTRAN_VERSION);
-        return 0;
+        return flushedStatus();
     }
 
     std::unique_ptr<Adapter> backend;
+    const VendorLibraryAdapter* library = nullptr;
     if (options.backend == Backend::Simulator) {
         sim::Pack pack;
         if (!sim::loadPack(options.pack, pack, error)) {
@@ -123,15 +165,29 @@ int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
         }
         backend = std::move(i2c);
     } else {
-        backend = std::make_unique<VendorLibraryAdapter>();
+        auto vendor = options.library.empty() ? std::make_unique<VendorLibraryAdapter>()
+                                              : std::make_unique<VendorLibraryAdapter>(options.library);
+        library = vendor.get();
+        backend = std::move(vendor);
     }
     setCurrentAdapter(backend.get());
     PosixTerminal terminal;
     setCurrentTerminal(&terminal);
-    const int exitStatus = runTool();
+    int exitStatus = 0;
+    int lostOutput = 0;
+    try {
+        exitStatus = runTool();
+    } catch (const OutputLost& lost) {
+        lostOutput = lost.error;
+    }
     terminal.restore();
     setCurrentTerminal(nullptr);
     setCurrentAdapter(nullptr);
+    if (lostOutput)
+        exitStatus = outputLost(lostOutput);
+    // The not-found screen says no adapter; standard error says why.
+    if (library && !library->notFoundReason().empty())
+        std::fprintf(stderr, "kestran: %s\n", library->notFoundReason().c_str());
     return exitStatus;
 }
 

@@ -15,6 +15,7 @@ struct Options {
     Backend backend = Backend::VendorLibrary;
     std::string pack;  // with Backend::Simulator: a built-in pack's name or a pack file's path
     std::string bus;   // with Backend::I2cDev: /dev/i2c-N, N, or the adapter's name
+    std::string library;  // with Backend::VendorLibrary: the library's file; empty to search for it
     bool help = false;
     bool version = false;
 };

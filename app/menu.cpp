@@ -125,18 +125,10 @@ ScreenRoutine screenFor(int key)
     }
 }
 
-}  // namespace
-
-int runTool()
+// The adapter is open: its version, PEC on, then the menu until "0" or the end of input.
+int runMenu(int openResult)
 {
-    clearScreen();
-    printStartBanner();
-    status = SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
-    if (status <= 0) {
-        printAdapterNotFound();
-        return 0;
-    }
-    printFirmwareVersion(status);
+    printFirmwareVersion(openResult);
     // Placing the console window has no counterpart on a terminal.
     switchPec(1);
 
@@ -162,6 +154,25 @@ int runTool()
             setColour(LightRed);
             pause();
         }
+    }
+}
+
+}  // namespace
+
+int runTool()
+{
+    clearScreen();
+    printStartBanner();
+    status = SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
+    if (status <= 0) {
+        printAdapterNotFound();
+        return 0;
+    }
+    try {
+        return runMenu(status);
+    } catch (...) {
+        SMBCloseDevice();  // a run cut short (its output lost) still lets go of the adapter
+        throw;
     }
 }
 

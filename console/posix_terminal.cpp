@@ -15,63 +15,148 @@ namespace {
 
 constexpr char kReset[] = "\x1b[0m";
 
-// State the signal handler needs: plain values, read with async-signal-safe calls.
-volatile sig_atomic_t gResetOwed = 0;      // colours were written and not yet reset
-volatile sig_atomic_t gTtyFd = -1;         // controlling terminal while a pause waits
-termios gSavedMode{};
+// SGR sequences of the six attributes, by attribute - 10.
+constexpr std::string_view kSgr[] = {"\x1b[92m", "\x1b[96m", "\x1b[91m", "\x1b[95m", "\x1b[93m", "\x1b[97m"};
 
-void writeAll(int fd, const char* data, std::size_t size)
+// State the signal handlers need: plain values, read with async-signal-safe calls.
+volatile sig_atomic_t gResetOwed = 0;  // colours were written and not yet reset
+volatile sig_atomic_t gColour = -1;    // index in kSgr of the colour in force, -1 before the first
+volatile sig_atomic_t gTtyFd = -1;     // controlling terminal while a pause waits
+termios gSavedMode{};                  // its mode before the pause
+termios gPauseMode{};                  // the pause's own: one key, no echo
+
+void writeAll(int fd, std::string_view text)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
         if (n <= 0)
             return;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+        text.remove_prefix(static_cast<std::size_t>(n));
     }
 }
 
-void onFatalSignal(int sig)
+// A terminal's mode belongs to the process group in its foreground; a tool
+// moved to the background leaves it to whoever is there now. A descriptor that
+// is no controlling terminal has nobody else to leave it to.
+bool ownsTerminal(int fd)
 {
-    if (gTtyFd >= 0)
-        tcsetattr(gTtyFd, TCSANOW, &gSavedMode);
+    const pid_t foreground = tcgetpgrp(fd);
+    return foreground < 0 || foreground == getpgrp();
+}
+
+// The terminal as it was before the tool touched it: its mode, if a pause has
+// it, and the default colours.
+void leaveTerminal()
+{
+    const int tty = gTtyFd;
+    if (tty >= 0 && ownsTerminal(tty))
+        tcsetattr(tty, TCSANOW, &gSavedMode);
     if (gResetOwed)
-        writeAll(STDOUT_FILENO, kReset, sizeof kReset - 1);
-    signal(sig, SIG_DFL);
-    raise(sig);
+        writeAll(STDOUT_FILENO, kReset);
+}
+
+// Back after a stop: the pause's mode, if a pause waits, and the colour in force.
+void reenterTerminal()
+{
+    const int tty = gTtyFd;
+    if (tty >= 0 && ownsTerminal(tty))
+        tcsetattr(tty, TCSANOW, &gPauseMode);
+    const int colour = gColour;
+    if (gResetOwed && colour >= 0 && ownsTerminal(STDOUT_FILENO))
+        writeAll(STDOUT_FILENO, kSgr[colour]);
+}
+
+void setDisposition(int sig, void (*handler)(int), struct sigaction* previous = nullptr)
+{
+    struct sigaction action{};
+    action.sa_handler = handler;
+    sigfillset(&action.sa_mask);  // one handler at a time, and SIGTTOU held off while it sets the mode
+    action.sa_flags = SA_RESTART;
+    sigaction(sig, &action, previous);
+}
+
+void onEndingSignal(int sig)
+{
+    leaveTerminal();
+    setDisposition(sig, SIG_DFL);
+    raise(sig);  // ends the process once this handler returns, as the signal would have
+}
+
+void onStopSignal(int sig)
+{
+    const int savedErrno = errno;
+    leaveTerminal();
+    struct sigaction ours{};
+    setDisposition(sig, SIG_DFL, &ours);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    sigset_t before;
+    pthread_sigmask(SIG_UNBLOCK, &only, &before);
+    raise(sig);  // stopped here until SIGCONT (a process group without a shell is not stopped at all)
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    sigaction(sig, &ours, nullptr);
+    reenterTerminal();
+    errno = savedErrno;
+}
+
+void onContinue(int)
+{
+    const int savedErrno = errno;
+    reenterTerminal();
+    errno = savedErrno;
+}
+
+bool isStopSignal(int sig) { return sig == SIGTSTP || sig == SIGTTIN || sig == SIGTTOU; }
+
+// Signals whose default action is not to end or stop the process.
+bool leftAlone(int sig)
+{
+    return sig == SIGKILL || sig == SIGSTOP || sig == SIGCHLD || sig == SIGCONT || sig == SIGURG || sig == SIGWINCH;
+}
+
+// Every signal that would end or stop the tool gives the terminal back first.
+// A signal the parent set to be ignored (nohup, trap '' INT) stays ignored; one
+// that already has a handler (a sanitizer's) keeps it.
+void installSignalHandlers()
+{
+    for (int sig = 1; sig <= SIGRTMAX; ++sig) {
+        if (leftAlone(sig))
+            continue;
+        struct sigaction current{};
+        if (sigaction(sig, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) ||
+            current.sa_handler != SIG_DFL)
+            continue;
+        setDisposition(sig, isStopSignal(sig) ? onStopSignal : onEndingSignal);
+    }
+    setDisposition(SIGCONT, onContinue);
 }
 
 void resetAtExit()
 {
     std::fflush(stdout);
     if (gResetOwed) {
-        writeAll(STDOUT_FILENO, kReset, sizeof kReset - 1);
+        writeAll(STDOUT_FILENO, kReset);
         gResetOwed = 0;
     }
+}
+
+[[noreturn]] void outputLost()
+{
+    throw OutputLost{errno ? errno : EIO};
 }
 
 }  // namespace
 
 std::string_view sgrFor(Colour colour)
 {
-    switch (colour) {
-    case Colour::LightGreen: return "\x1b[92m";
-    case Colour::LightCyan: return "\x1b[96m";
-    case Colour::LightRed: return "\x1b[91m";
-    case Colour::LightMagenta: return "\x1b[95m";
-    case Colour::Yellow: return "\x1b[93m";
-    case Colour::BrightWhite: return "\x1b[97m";
-    }
-    return "";
+    const int index = static_cast<int>(colour) - static_cast<int>(Colour::LightGreen);
+    return index >= 0 && index < static_cast<int>(std::size(kSgr)) ? kSgr[index] : "";
 }
 
 PosixTerminal::PosixTerminal() : colourful_(isatty(STDOUT_FILENO) == 1)
 {
-    struct sigaction action{};
-    action.sa_handler = onFatalSignal;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(sig, &action, nullptr);
+    installSignalHandlers();
     if (colourful_)
         gResetOwed = 1;
     std::atexit(resetAtExit);
@@ -81,12 +166,19 @@ PosixTerminal::~PosixTerminal() { restore(); }
 
 void PosixTerminal::restore() { resetAtExit(); }
 
-void PosixTerminal::write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void PosixTerminal::write(std::string_view text)
+{
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+        outputLost();
+}
 
 void PosixTerminal::setColour(Colour colour)
 {
-    if (colourful_)
-        write(sgrFor(colour));
+    if (!colourful_)
+        return;
+    write(sgrFor(colour));
+    gColour = static_cast<int>(colour) - static_cast<int>(Colour::LightGreen);
 }
 
 void PosixTerminal::clear()
@@ -103,12 +195,13 @@ void PosixTerminal::waitKey()
         return;  // no controlling terminal: nobody to wait for
     termios mode{};
     if (tcgetattr(fd, &mode) == 0) {
-        gSavedMode = mode;
-        gTtyFd = fd;
         termios raw = mode;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
+        gSavedMode = mode;
+        gPauseMode = raw;
+        gTtyFd = fd;  // from here a signal handler may set either mode
         tcsetattr(fd, TCSANOW, &raw);
         char key = 0;
         while (::read(fd, &key, 1) < 0 && errno == EINTR) {
@@ -131,6 +224,11 @@ void PosixTerminal::unreadChar(int c)
         std::ungetc(c, stdin);
 }
 
-void PosixTerminal::flush() { std::fflush(stdout); }
+void PosixTerminal::flush()
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0)
+        outputLost();
+}
 
 }  // namespace kestran

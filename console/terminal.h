@@ -16,6 +16,13 @@ enum class Colour : int {
     BrightWhite = 15,
 };
 
+// Thrown by a terminal whose output can no longer be written (a closed pipe,
+// a full disk, a descriptor not open for writing): the run ends there, as
+// nobody can see what it would print. `error` is the errno value.
+struct OutputLost {
+    int error;
+};
+
 class Terminal {
 public:
     virtual ~Terminal() = default;

@@ -1,9 +1,14 @@
 #include "sim/catalog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
-#include <memory>
+
+#include "console/spelled.h"
 
 namespace kestran::sim {
 namespace {
@@ -11,23 +16,51 @@ namespace {
 // A pack is a page of text; anything far larger is not a pack.
 constexpr std::size_t kMaxPackFileBytes = 1 << 20;
 
-// The whole file, or 0 with the errno value that stopped the read (EFBIG for a
-// file too large to be a pack).
+// readFile's failures that have no errno value of their own.
+constexpr int kNotARegularFile = -1;
+
+bool isPackSized(off_t size) { return size >= 0 && static_cast<std::uint64_t>(size) <= kMaxPackFileBytes; }
+
+// The whole file, or else the errno value that stopped the read: EISDIR for a
+// directory, kNotARegularFile for a FIFO, a device or a socket (none of them is
+// opened for reading, so none can block or stream for ever), EFBIG for a file
+// too large to be a pack (told by its size, so a huge sparse file is never read).
 int readFile(const std::string& path, std::string& text)
 {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file)
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
         return errno;
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if (!S_ISREG(info.st_mode))
+        return kNotARegularFile;
+    if (!isPackSized(info.st_size))
+        return EFBIG;
+    // Non-blocking, in case the path was swapped for a FIFO since: checked again once open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    int failure = 0;
+    if (::fstat(fd, &info) != 0)
+        failure = errno;
+    else if (!S_ISREG(info.st_mode))
+        failure = S_ISDIR(info.st_mode) ? EISDIR : kNotARegularFile;
+    else if (!isPackSized(info.st_size))
+        failure = EFBIG;
     char chunk[4096];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-        text.append(chunk, got);
-        if (text.size() > kMaxPackFileBytes)
-            return EFBIG;
-        if (got < sizeof chunk)
+    while (failure == 0) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            failure = errno;
+        else if (got == 0)
             break;
+        else if (text.append(chunk, static_cast<std::size_t>(got)).size() > kMaxPackFileBytes)
+            failure = EFBIG;  // it grew while being read
     }
-    return std::ferror(file.get()) ? (errno ? errno : EIO) : 0;
+    ::close(fd);
+    return failure;
 }
 
 }  // namespace
@@ -50,17 +83,23 @@ bool loadPack(std::string_view nameOrPath, Pack& pack, std::string& error)
         return false;
     }
     const std::string path(nameOrPath);
+    // The path as messages show it: typed by anyone, it must not drive the terminal.
+    const std::string shown = spelledOut(path, kShownPathBytes);
     std::string text;
     if (const int failure = readFile(path, text)) {
         if (failure == ENOENT && path.find('/') == std::string::npos)
-            error = "no built-in pack or pack file is named '" + path + "' (kestran --help lists the built-in packs)";
+            error = "no built-in pack or pack file is named '" + shown + "' (kestran --help lists the built-in packs)";
         else if (failure == EFBIG)
-            error = path + ": larger than 1 MiB, too large for a pack";
+            error = shown + ": larger than 1 MiB, too large for a pack";
+        else if (failure == EISDIR)
+            error = shown + ": a directory, not a pack file";
+        else if (failure == kNotARegularFile)
+            error = shown + ": not a regular file (a FIFO, a device or a socket), so not a pack file";
         else
-            error = path + ": " + std::strerror(failure);
+            error = shown + ": " + std::strerror(failure);
         return false;
     }
-    if (parsePack(text, path, pack, parseError))
+    if (parsePack(text, shown, pack, parseError))
         return true;
     error = parseError.message();
     return false;

@@ -61,10 +61,17 @@ TEST_F(EndToEndTest, NoAdapterShowsTheNotFoundScreen)
         std::string libraryDir;
         std::vector<std::string> env;
         std::string log;
+        std::string reason;  // on standard error, after the screen
     } cases[] = {
-        {"open result 0", STANDIN_DIR, {"STANDIN_OPEN=0"}, "open 0x04B4 0x8613\n"},
-        {"library missing", "/nonexistent", {}, ""},
-        {"library missing a function", STANDIN_PARTIAL_DIR, {}, ""},
+        {"open result 0", STANDIN_DIR, {"STANDIN_OPEN=0"}, "open 0x04B4 0x8613\n",
+         "kestran: no adapter: SMBOpenDeviceVIDPID(0x04B4, 0x8613) returned 0\n"},
+        {"open result negative", STANDIN_DIR, {"STANDIN_OPEN=-5"}, "open 0x04B4 0x8613\n",
+         "kestran: no adapter: SMBOpenDeviceVIDPID(0x04B4, 0x8613) returned -5\n"},
+        {"library missing", "/nonexistent", {}, "",
+         "kestran: the adapter library did not load: libsmbusb.so: cannot open shared object file: No such file or "
+         "directory\n"},
+        {"library missing a function", STANDIN_PARTIAL_DIR, {}, "",
+         "kestran: the adapter library " STANDIN_PARTIAL_DIR "/libsmbusb.so has no function SMBWriteBlock\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -72,7 +79,7 @@ TEST_F(EndToEndTest, NoAdapterShowsTheNotFoundScreen)
         const PtyRun result = run(c.libraryDir, "1\n", c.env);
         EXPECT_EQ(result.exitStatus, 0);
         EXPECT_EQ(result.screen, asTerminalBytes(kNotFound) + "\x1b[0m");
-        EXPECT_EQ(result.errors, "");
+        EXPECT_EQ(result.errors, c.reason);
         EXPECT_EQ(slurp(logPath), c.log);
     }
 }

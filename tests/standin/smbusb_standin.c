@@ -4,7 +4,10 @@
  *   STANDIN_WORD   result of every Read Word (default -9)
  *   STANDIN_BLOCK  result of every Block Read (default -9); that many bytes
  *                  (at most 300) are written, counting up from 0x41
+ *   STANDIN_HOLD   a file the open call opens for reading and writing and
+ *                  keeps open, as a real library keeps its USB device open
  */
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -35,6 +38,9 @@ static void logCall(const char* format, ...)
 int SMBOpenDeviceVIDPID(int vid, int pid)
 {
     logCall("open 0x%04X 0x%04X", vid, pid);
+    const char* hold = getenv("STANDIN_HOLD");
+    if (hold && *hold)
+        (void)open(hold, O_RDWR);
     return (int)fromEnv("STANDIN_OPEN", 0x00030201);
 }
 
