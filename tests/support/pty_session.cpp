@@ -205,6 +205,11 @@ bool PtySession::waitStopped(bool stopped, int timeoutMs)
             return false;
         pump(10);
     }
+    // What it wrote before it stopped is in the terminal already.
+    for (std::size_t before = screen_.size() + 1; before != screen_.size();) {
+        before = screen_.size();
+        pump(0);
+    }
     return true;
 }
 
