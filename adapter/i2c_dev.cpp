@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "adapter/pec.h"
+#include "adapter/precise_sleep.h"
 
 namespace kestran {
 namespace {
