@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "adapter/pec.h"
+#include "adapter/precise_sleep.h"
 #include "console/spelled.h"
 
 namespace kestran {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 
+#include "adapter/precise_sleep.h"
 #include "console/spelled.h"
 
 namespace kestran {
