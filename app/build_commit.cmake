@@ -16,7 +16,9 @@ if(GIT_EXECUTABLE)
       RESULT_VARIABLE failed OUTPUT_VARIABLE head OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
     if(failed EQUAL 0 AND head MATCHES "^[0-9a-f]+$")
       set(commit "${head}")
-      execute_process(COMMAND "${GIT_EXECUTABLE}" -C "${SOURCE_DIR}" status --porcelain --untracked-files=no
+      # --no-optional-locks: a build must not hold the index lock against the user's own git.
+      execute_process(COMMAND "${GIT_EXECUTABLE}" -C "${SOURCE_DIR}" --no-optional-locks
+                              status --porcelain --untracked-files=no
         OUTPUT_VARIABLE changes ERROR_QUIET)
       if(NOT changes STREQUAL "")
         set(modified true)
