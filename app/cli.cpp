@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
 
@@ -61,11 +62,15 @@ void printHelp(std::FILE* out)
                "Built-in packs:\n",
                out);
     static_assert(sim::kDefaultPack == "bq20z", "the usage text names the default pack");
+    // The abouts line up after the longest name.
+    int nameWidth = 0;
+    for (const sim::BuiltinPack& builtin : sim::builtinPacks())
+        nameWidth = std::max(nameWidth, static_cast<int>(builtin.name.size()));
     for (const sim::BuiltinPack& builtin : sim::builtinPacks()) {
         sim::Pack pack;
         sim::PackError error;
         const std::string about = sim::parsePack(builtin.text, builtin.name, pack, error) ? pack.about : error.message();
-        std::fprintf(out, "  %-15.*s %s%s\n", static_cast<int>(builtin.name.size()), builtin.name.data(), about.c_str(),
+        std::fprintf(out, "  %-*.*s %s%s\n", nameWidth, static_cast<int>(builtin.name.size()), builtin.name.data(), about.c_str(),
                      builtin.name == sim::kDefaultPack ? " (default)" : "");
     }
     std::fputs("\n"

@@ -1,8 +1,342 @@
+// The bq30z55 report: standard Smart Battery values, cell voltages, the
+// gauge's status registers with their flags, seal state, Qmax and R_a data of
+// a gauge that is not sealed, identification, Delta-Capacity.
+#include "reports/bq30z.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "adapter/transactions.h"
+#include "console/screen.h"
+#include "console/state.h"
+#include "reports/bq30z_flags.h"
+#include "reports/cells.h"
+#include "reports/report_lines.h"
 #include "reports/reports.h"
+#include "reports/sbs_flags.h"
 
 namespace kestran {
+namespace {
 
-// The screen is not built yet: the menu clears, returns and pauses.
-void bq30z() {}
+using enum Colour;
+using namespace bq30z_flags;
+
+constexpr std::size_t kDivider = 38;
+constexpr std::size_t kWideDivider = 39;
+
+constexpr int kRelativeStateOfCharge = 0x0D;
+constexpr int kBootRomAbove = 100;  // a relative state of charge above 100 % means boot ROM
+
+// --- rows that share one shape ------------------------------------------------
+
+// A status register of the gauge: Write Word 0x00 with its subcommand, at once
+// Block Read 0x23 into buf, no pause; the label in light cyan, the raw value in
+// yellow, then its flag lines.
+struct StatusRow {
+    int subcommand;
+    const char* label;
+    std::size_t widthBytes;
+    LineRule lines;
+    std::span<const FlagName> flags;
+    NoFlags noFlags = NoFlags::None;
+};
+
+constexpr StatusRow kOperationStatusRow = {
+    .subcommand = 0x0054, .label = " Operation Status (0x54): ", .widthBytes = 4, .lines = LineRule::PerHalf,
+    .flags = kOperationStatus};
+
+constexpr StatusRow kGaugingRows[] = {
+    {.subcommand = 0x0056, .label = " Gauging Status (0x0056):.... ", .widthBytes = 2, .lines = LineRule::Always,
+     .flags = kGaugingStatus},
+    {.subcommand = 0x0057, .label = " Manufacturing Status(0x0057):", .widthBytes = 2,
+     .lines = LineRule::WhenNonZero, .flags = kManufacturingStatus},
+};
+
+constexpr StatusRow kSafetyRows[] = {
+    {.subcommand = 0x0051, .label = " Safety Status (0x51):... ", .widthBytes = 4, .lines = LineRule::PerHalf,
+     .flags = kSafetyStatus, .noFlags = NoFlags::OwnLine},
+    {.subcommand = 0x0053, .label = " PF Status (0x53):....... ", .widthBytes = 4,
+     .lines = LineRule::PerHalfLowFirst, .flags = kPfStatus, .noFlags = NoFlags::OwnLine},
+    {.subcommand = 0x0055, .label = " Charging Status (0x55):... ", .widthBytes = 3, .lines = LineRule::Always,
+     .flags = kChargingStatus},
+};
+
+// Qmax of each cell: a label, then the value in hex and in decimal.
+constexpr const char* kQmaxLabels[] = {
+    " Qmax Cell-0:                ",
+    " Qmax Cell-1: .............. ",
+    " Qmax Cell-2:                ",
+    " Qmax Cell-3: .............. ",
+};
+
+// Identification words: ManufacturerAccess block, no pause; two bytes of the
+// block, the first one shown first.
+struct IdentRow {
+    int subcommand;
+    const char* label;
+    Colour labelColour;
+    Colour valueColour;
+    std::size_t first;
+    std::size_t second;
+};
+
+constexpr IdentRow kIdentification[] = {
+    {.subcommand = 0x0001, .label = " Device Type(0x0001) :....... ", .labelColour = Yellow, .valueColour = LightRed,
+     .first = 1, .second = 0},
+    // The version sits in bytes 2 and 3 of the reply, high byte first.
+    {.subcommand = 0x0002, .label = " Firmware Version(0x0002) :.. ", .labelColour = LightCyan,
+     .valueColour = BrightWhite, .first = 2, .second = 3},
+    {.subcommand = 0x0003, .label = " Hardware Version(0x0003) :.. ", .labelColour = LightMagenta,
+     .valueColour = LightRed, .first = 1, .second = 0},
+    {.subcommand = 0x0006, .label = " Chemistry ID(0x0006) :...... ", .labelColour = BrightWhite,
+     .valueColour = Yellow, .first = 1, .second = 0},
+};
+
+// --- gauging data ----------------------------------------------------------------
+
+constexpr int kCellCount = 4;
+using CellWords = std::array<std::int32_t, kCellCount>;
+
+// The cells' Qmax, little-endian words at bytes 10..17 of the 0x0073 block.
+constexpr int kQmaxBlock = 0x0073;
+constexpr std::size_t kQmaxAt = 10;
+
+// Update Status is kept beside a copy of the cells' Qmax in data flash; the
+// candidate blocks hold that copy as big-endian words.
+constexpr int kUpdateStatusFirst = 0x0116;  // Qmax copy at bytes 3..10, Update Status at byte 15
+constexpr std::size_t kFirstQmaxAt = 3;
+constexpr std::size_t kFirstUpdateStatusAt = 15;
+constexpr int kUpdateStatusSecond = 0x011C;  // Qmax copy at bytes 20..27
+constexpr std::size_t kSecondQmaxAt = 20;
+constexpr int kUpdateStatusAfterSecond = 0x011D;  // Update Status at byte 0 when the second block matched
+constexpr int kUpdateStatusFallback = 0x011A;     // Update Status at byte 1 when neither matched
+constexpr int kGaugingSleepMs = 5;
+
+// The R_a table of each cell starts with its flag word: 0x0128 + 2 * cell.
+constexpr int kRaTableCell0 = 0x0100 + 0x0500 / 32;
+constexpr int kRaTableStride = 64 / 32;
+constexpr int kRaSleepMs = 10;
+
+// How many cells' Qmax equal the big-endian candidate words from `at` on in buf.
+int countMatches(const CellWords& qmax, std::size_t at)
+{
+    int matches = 0;
+    for (std::size_t cell = 0; cell < qmax.size(); ++cell) {
+        const std::int32_t candidate = bigEndianWord(buf, at + 2 * cell);
+        matches += qmax[cell] == candidate ? 1 : 0;
+    }
+    return matches;
+}
+
+// Finds the Update Status byte: the first candidate block whose Qmax copy
+// matches any cell holds it; the block after the second candidate holds it
+// when that one matched, and the fallback block otherwise.
+std::uint8_t findUpdateStatus(const CellWords& qmax)
+{
+    readManufacturerBlock(kUpdateStatusFirst, kManufacturerInput, buf, kGaugingSleepMs);
+    if (countMatches(qmax, kFirstQmaxAt) > 0)
+        return buf[kFirstUpdateStatusAt];
+
+    readManufacturerBlock(kUpdateStatusSecond, kManufacturerInput, buf, kGaugingSleepMs);
+    if (countMatches(qmax, kSecondQmaxAt) > 0) {
+        readManufacturerBlock(kUpdateStatusAfterSecond, kManufacturerInput, buf, kGaugingSleepMs);
+        return buf[0];
+    }
+    readManufacturerBlock(kUpdateStatusFallback, kManufacturerInput, buf, kGaugingSleepMs);
+    return buf[1];
+}
+
+// --- sections ------------------------------------------------------------------
+
+// True when the gauge runs its boot ROM; the screen then ends after the notice.
+bool inBootRom()
+{
+    Word2byte = readWordAside(kRelativeStateOfCharge);
+    if (Word2byte <= kBootRomAbove)
+        return false;
+    colourDivider(BrightWhite, kWideDivider);
+    colourLine(LightRed, "         DEVICE in BOOT-ROM mod\n");  // an empty line below it
+    colourLine(Yellow, "     Please EXIT from BOOT-ROM mod");
+    colourDivider(BrightWhite, kWideDivider);
+    setColour(LightCyan);
+    return true;
+}
+
+void printBlockLine(Colour labelColour, const char* label, Colour valueColour)
+{
+    colourPrint(labelColour, "%s", label);
+    if (valueColour != labelColour)
+        setColour(valueColour);
+    printBlockText(buff, status);
+    print("\n");
+}
+
+void printStandardValues(bool tenMilliwattHours)
+{
+    capacityLine(Yellow, " Design Capacity:            ", BrightWhite, readWord(0x18), tenMilliwattHours);
+    capacityLine(LightCyan, " Full Charge Capacity:...... ", Yellow, readWord(0x10), tenMilliwattHours);
+    labelValue(LightMagenta, " Cycle Count:                ", LightGreen, "%u\n", asUnsigned(readWord(0x17)));
+    printManufactureDate(readWord(0x1B));
+    labelValue(Yellow, " Design Voltage:             ", BrightWhite, "%u mV\n", asUnsigned(readWord(0x19)));
+
+    readBlock(0x20, buff, 3);
+    printBlockLine(LightRed, " Manufacturer Name:......... ", LightRed);
+    readBlock(0x21, buff, 3);
+    printBlockLine(LightGreen, " Device Name:                ", LightGreen);
+
+    colourPrint(LightMagenta, " Serial Number:............. %04X Hex\n", asUnsigned(readWord(0x1C)));
+    labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n", asUnsigned(readWord(0x15)));
+    labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n", asUnsigned(readWord(0x14)));
+
+    readBlock(0x22, buff, 3);
+    printBlockLine(LightCyan, " Device Chemistry:           ", LightRed);
+
+    printTemperature(LightGreen, LightGreen, readWord(0x08));
+    labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", asUnsigned(readWord(0x09)));
+    labelValue(BrightWhite, " Current:................... ", BrightWhite, "%d mA\n", signedCurrent(readWord(0x0A)));
+    // A second read: the boot-ROM check's value is not reused.
+    colourPrint(LightCyan, " RelativeSOC                 %u %%\n", asUnsigned(readWord(kRelativeStateOfCharge)));
+    colourPrint(LightGreen, " AbsoluteSOC................ %u %%\n", asUnsigned(readWord(0x0E)));
+    capacityLine(Yellow, " Remaining Capacity:         ", LightMagenta, readWord(0x0F), tenMilliwattHours);
+}
+
+void printSpecificationInfo()
+{
+    labelValue(Yellow, " Specification Info:........ ", LightGreen, "%04x Hex\n", asUnsigned(readWord(0x1A)));
+    colourDivider(LightMagenta, kDivider);
+}
+
+void printBatteryStatus()
+{
+    // The label comes before the read, the value colour too.
+    colourPrint(LightCyan, " Battery Status (0x16):...... ");
+    setColour(Yellow);
+    tempWord = asUnsigned(readWordAside(0x16));
+    print("%04X Hex\n", tempWord);
+    printFlagLines(tempWord, 2, kBatteryStatusFlags, LineRule::Always);
+    colourDivider(LightMagenta, kDivider);
+}
+
+void printStatusRegister(const StatusRow& row)
+{
+    readManufacturerBlock(row.subcommand, kManufacturerData, buf);
+    colourPrint(LightCyan, "%s", row.label);
+    setColour(Yellow);
+    // A register whose low pair line comes first shows its low word first as well.
+    if (row.lines == LineRule::PerHalfLowFirst)
+        print("%02X%02X%02X%02X Hex\n", buf[1], buf[0], buf[3], buf[2]);
+    else
+        printRawHex(buf, row.widthBytes);
+    printFlagLines(payloadValue(buf, row.widthBytes), row.widthBytes, row.flags, row.lines, row.noFlags);
+}
+
+void printMaxError()
+{
+    labelValue(LightCyan, " Max Error:                  ", BrightWhite, "%u %%\n", asUnsigned(readWord(0x0C)));
+    colourDivider(LightMagenta, kDivider);
+}
+
+// Update Status, Qmax and the R_a flags: only a gauge that is not sealed gives them out.
+void printGaugingData()
+{
+    readManufacturerBlock(kQmaxBlock, kManufacturerData, buf, kGaugingSleepMs);
+    CellWords qmax{};
+    for (std::size_t cell = 0; cell < qmax.size(); ++cell)
+        qmax[cell] = littleEndianWord(buf, kQmaxAt + 2 * cell);
+    const std::uint8_t updateStatus = findUpdateStatus(qmax);
+    // The pack can hold no more than its weakest cell.
+    const std::int32_t pack = *std::min_element(qmax.begin(), qmax.end());
+
+    colourPrint(BrightWhite, " Update Status: ............ ");
+    colourPrint(LightGreen, "%02x   ", updateStatus);
+    colourPrint(Yellow, "%u\n", updateStatus);
+    for (std::size_t cell = 0; cell < qmax.size(); ++cell) {
+        colourPrint(LightGreen, "%s", kQmaxLabels[cell]);
+        colourPrint(LightCyan, "%04x ", asUnsigned(qmax[cell]));
+        colourPrint(BrightWhite, "%04u mah\n", asUnsigned(qmax[cell]));
+    }
+    colourPrint(BrightWhite, " Qmax Pack:                  ");
+    colourPrint(LightCyan, "%04x ", asUnsigned(pack));
+    colourPrint(LightMagenta, "%04u mah\n", asUnsigned(pack));
+    colourDivider(LightMagenta, kDivider);
+
+    for (int cell = 0; cell < kCellCount; ++cell) {
+        readManufacturerBlock(kRaTableCell0 + kRaTableStride * cell, kManufacturerInput, buf, kRaSleepMs);
+        colourPrint(LightCyan, " Cell-");
+        colourPrint(Yellow, "%01x", asUnsigned(cell));
+        colourPrint(LightGreen, " R_a flag:            ");
+        // The flag word in the block's own (big-endian) order.
+        colourPrint(Yellow, "%02X%02X HEX\n", buf[0], buf[1]);
+    }
+    colourDivider(LightMagenta, kDivider);
+}
+
+void printIdentification()
+{
+    for (const IdentRow& row : kIdentification) {
+        readManufacturerBlock(row.subcommand, kManufacturerData, buf);
+        labelValue(row.labelColour, row.label, row.valueColour, "%02X%02X Hex\n", buf[row.first], buf[row.second]);
+    }
+    colourDivider(LightMagenta, kDivider);
+}
+
+}  // namespace
+
+void PrintSealUnsealDevicez30()
+{
+    readManufacturerBlock(kOperationStatusRow.subcommand, kManufacturerData, buf, 0);
+    colourDivider(LightMagenta, kDivider);
+    // Operation Status SEC1 and SEC0 (bits 9 and 8).
+    switch (buf[1] & 0x03) {
+    case 3:
+        colourLine(LightRed, " Device........................ SEALED");
+        StUnsealDevice = 0;
+        break;
+    case 2:
+        colourLine(LightGreen, " Device...................... UNSEALED");
+        StUnsealDevice = 1;
+        break;
+    case 1:
+        colourLine(LightGreen, " Device......... UNSEALED & FullAccess");
+        StUnsealDevice = 2;
+        break;
+    default:  // neither bit: no state line, the previous state stands
+        break;
+    }
+    colourDivider(LightMagenta, kDivider);
+}
+
+void bq30z()
+{
+    printReportHeader("          KESTRAN-bq30z55", "            READ Battery Info");
+    if (inBootRom())
+        return;
+
+    const bool tenMilliwattHours = inTenMilliwattHours(readWord(0x03));
+    printStandardValues(tenMilliwattHours);
+    printCellVoltages();
+    printSpecificationInfo();
+
+    printBatteryStatus();
+    printStatusRegister(kOperationStatusRow);
+    PrintSealUnsealDevicez30();
+    for (const StatusRow& row : kGaugingRows) {
+        printStatusRegister(row);
+        colourDivider(LightMagenta, kDivider);
+    }
+    for (const StatusRow& row : kSafetyRows) {
+        printStatusRegister(row);
+        colourDivider(LightMagenta, kDivider);
+    }
+    printMaxError();
+
+    if (StUnsealDevice != 0)
+        printGaugingData();
+    printIdentification();
+    printDeltaCapacity();
+    colourDivider(LightMagenta, kWideDivider);
+    setColour(LightRed);
+}
 
 }  // namespace kestran

@@ -1,8 +1,305 @@
+// The bq40z50 report: standard Smart Battery values, cell voltages, eight
+// status registers, seal state, the gauging data of a gauge that is not
+// sealed (Update Status, Qmax, R_a flags), identity words, Delta-Capacity.
+// The gauge's own registers come through ManufacturerBlockAccess (0x44).
+#include "reports/bq40z.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "adapter/transactions.h"
+#include "console/screen.h"
+#include "console/state.h"
+#include "reports/bq40z_flags.h"
+#include "reports/cells.h"
+#include "reports/report_lines.h"
 #include "reports/reports.h"
+#include "reports/sbs_flags.h"
 
 namespace kestran {
+namespace {
 
-// The screen is not built yet: the menu clears, returns and pauses.
-void bq40z() {}
+using enum Colour;
+using namespace bq40z_flags;
+
+constexpr std::size_t kDivider = 39;
+
+// The report's reply buffer: one fetch's reply (a real gauge sends 32 data
+// bytes after the 2 echo bytes) with room to spare. Zeroed once per report and
+// never between fetches, so bytes past a short reply keep what an earlier one left.
+constexpr std::size_t kReplyBytes = 99;
+// The seal probe's own reply buffer, zeroed at every probe.
+constexpr std::size_t kProbeReplyBytes = 20;
+
+constexpr int kFetchOperationStatus = 0x0054;
+constexpr int kFetchSecurityKeys = 0x0035;
+constexpr int kFetchDeviceType = 0x0001;
+
+constexpr int kRelativeStateOfCharge = 0x0D;
+constexpr int kBootModeAbove = 100;  // a relative state of charge above 100 % means boot ROM
+
+// --- rows that share one shape ------------------------------------------------
+
+// What follows a status register's lines.
+enum class Then {
+    Divider,
+    SealProbe,  // the seal probe and, at full access, the key fetch; the probe draws its own dividers
+};
+
+// A status register fetched through ManufacturerBlockAccess: label in light
+// cyan, its `width` payload bytes in yellow from the highest down, then its
+// flag lines.
+struct StatusRow {
+    int fetch;
+    const char* label;
+    std::size_t width;
+    LineRule lines;
+    std::span<const FlagName> names;
+    NoFlags noFlags;
+    Then then;
+};
+
+constexpr StatusRow kStatusRows[] = {
+    {.fetch = kFetchOperationStatus, .label = " OperationStatus (0x54):.. ", .width = 4, .lines = LineRule::PerHalf,
+     .names = kOperationStatus, .noFlags = NoFlags::None, .then = Then::SealProbe},
+    {.fetch = 0x0056, .label = " GaugingStatus (0x0056):.... ", .width = 3, .lines = LineRule::PerHalf,
+     .names = kGaugingStatus, .noFlags = NoFlags::None, .then = Then::Divider},
+    {.fetch = 0x0057, .label = " ManufacturingStatus (0x0057): ", .width = 2, .lines = LineRule::WhenNonZero,
+     .names = kManufacturingStatus, .noFlags = NoFlags::None, .then = Then::Divider},
+    {.fetch = 0x0051, .label = " SafetyStatus (0x51):..... ", .width = 4, .lines = LineRule::PerHalf,
+     .names = kSafetyStatus, .noFlags = NoFlags::OwnLine, .then = Then::Divider},
+    {.fetch = 0x0053, .label = " PFStatus (0x53):......... ", .width = 4, .lines = LineRule::PerHalf,
+     .names = kPfStatus, .noFlags = NoFlags::OwnLine, .then = Then::Divider},
+    {.fetch = 0x0055, .label = " ChargingStatus (0x55):..... ", .width = 3, .lines = LineRule::WhenNonZero,
+     .names = kChargingStatus, .noFlags = NoFlags::None, .then = Then::Divider},
+};
+
+// Where the Qmax reply keeps its values, by device type: little-endian words
+// for cells 0..3 and the pack, the update status byte, and the first R_a
+// table. Every device type without a row of its own takes kQmaxOtherDevices.
+struct QmaxLayout {
+    std::uint16_t deviceType;
+    int fetch;
+    std::array<std::size_t, 5> qmaxAt;  // cells 0..3, then the pack
+    std::size_t updateStatusAt;
+    int raBase;
+};
+
+constexpr QmaxLayout kQmaxLayouts[] = {
+    {.deviceType = 0x9D80, .fetch = 0x011A, .qmaxAt = {0, 2, 4, 6, 8}, .updateStatusAt = 13, .raBase = 0x140},
+    {.deviceType = 0x4695, .fetch = 0x0118, .qmaxAt = {4, 6, 8, 10, 12}, .updateStatusAt = 16, .raBase = 0x100},
+};
+constexpr QmaxLayout kQmaxOtherDevices = {
+    .deviceType = 0, .fetch = 0x0118, .qmaxAt = {6, 8, 10, 12, 14}, .updateStatusAt = 18, .raBase = 0x100};
+
+constexpr const char* kQmaxCellLabels[] = {
+    " Qmax Cell-0:                ",
+    " Qmax Cell-1: .............. ",
+    " Qmax Cell-2:                ",
+    " Qmax Cell-3: .............. ",
+};
+
+// The R_a table of cell k: subcommand 0x01NN with NN = (base + 64 k) / 32.
+constexpr int raFlagFetch(int raBase, int cell) { return 0x0100 | (raBase + 64 * cell) / 32; }
+
+// Identity words: a fetch, then two payload bytes, high byte first.
+struct IdentityRow {
+    int fetch;
+    const char* label;
+    Colour labelColour;
+    std::size_t firstByte;
+    std::size_t secondByte;
+    Colour valueColour;
+};
+
+constexpr IdentityRow kIdentityRows[] = {
+    {.fetch = 0x0001, .label = " Device Type(0x0001) :...... ", .labelColour = Yellow, .firstByte = 1,
+     .secondByte = 0, .valueColour = LightRed},
+    // The firmware version shows bytes 2 and 3, in this order.
+    {.fetch = 0x0002, .label = " Firmware Version(0x0002) :. ", .labelColour = LightCyan, .firstByte = 2,
+     .secondByte = 3, .valueColour = BrightWhite},
+    {.fetch = 0x0003, .label = " Hardware Version(0x0003) :. ", .labelColour = LightMagenta, .firstByte = 1,
+     .secondByte = 0, .valueColour = LightCyan},
+    {.fetch = 0x0006, .label = " Chemistry ID(0x0006) :..... ", .labelColour = BrightWhite, .firstByte = 1,
+     .secondByte = 0, .valueColour = Yellow},
+};
+
+// --- sections ------------------------------------------------------------------
+
+// True when the gauge runs its boot ROM; the screen then ends after the notice.
+bool inBootMode()
+{
+    BootRom = readWord(kRelativeStateOfCharge) > kBootModeAbove ? 1 : 0;
+    if (BootRom)
+        printBootRomNotice();
+    return BootRom != 0;
+}
+
+// A name block in one colour: label, its characters, the line end.
+void printNameBlock(int command, Colour colour, const char* label)
+{
+    readBlock(command, buf);
+    colourPrint(colour, "%s", label);
+    printBlockText(buf, status);
+    print("\n");
+}
+
+void printStandardRegisters(std::int32_t designCapacity, bool tenMilliwattHours)
+{
+    capacityLine(Yellow, " Design Capacity:            ", BrightWhite, designCapacity, tenMilliwattHours);
+    capacityLine(LightCyan, " Full Charge Capacity:...... ", Yellow, readWord(0x10), tenMilliwattHours);
+    labelValue(LightMagenta, " Cycle Count:                ", BrightWhite, "%u\n", asUnsigned(readWord(0x17)));
+    printManufactureDate(readWord(0x1B));
+    labelValue(Yellow, " Design Voltage:             ", BrightWhite, "%u mV\n", asUnsigned(readWord(0x19)));
+    printNameBlock(0x20, LightRed, " Manufacturer Name:......... ");
+    printNameBlock(0x21, LightGreen, " Device Name:                ");
+    labelValue(LightCyan, " Serial Number:............. ", LightCyan, "%04X HEX\n", asUnsigned(readWord(0x1C)));
+    labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n", asUnsigned(readWord(0x15)));
+    labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n", asUnsigned(readWord(0x14)));
+    printNameBlock(0x22, LightMagenta, " Device Chemistry:           ");
+    printTemperature(LightCyan, LightCyan, readWord(0x08));
+    labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", asUnsigned(readWord(0x09)));
+    labelValue(BrightWhite, " Current:................... ", BrightWhite, "%d mA\n", signedCurrent(readWord(0x0A)));
+    colourPrint(LightCyan, " RelativeSOC                 %u %%\n", asUnsigned(readWord(kRelativeStateOfCharge)));
+    colourPrint(LightCyan, " AbsoluteSOC................ %u %%\n", asUnsigned(readWord(0x0E)));
+    capacityLine(Yellow, " Remaining Capacity:         ", LightMagenta, readWord(0x0F), tenMilliwattHours);
+}
+
+// BatteryStatus and BatteryMode: plain Smart Battery words, one flag line each.
+void printWordStatusRegisters()
+{
+    tempWord = asUnsigned(readWordAside(0x16));
+    labelValue(LightCyan, " BatteryStatus (0x16):...... ", Yellow, "%04X Hex\n", tempWord);
+    printFlagLines(tempWord, 2, kBatteryStatusFlags, LineRule::Always);
+    colourDivider(LightMagenta, kDivider);
+
+    readWord(0x03, 0);
+    labelValue(LightCyan, " BatteryMode (0x03):........ ", Yellow, "%04X Hex\n", asUnsigned(status));
+    printFlagLines(asUnsigned(status), 2, kBatteryModeFlags, LineRule::Always);
+    colourDivider(LightMagenta, kDivider);
+}
+
+void printFetchedStatusRegisters(std::span<std::uint8_t> reply)
+{
+    for (const StatusRow& row : kStatusRows) {
+        fetchSubcommand(row.fetch, reply, buf);
+        colourPrint(LightCyan, "%s", row.label);
+        setColour(Yellow);
+        printRawHex(buf, row.width);
+        printFlagLines(payloadValue(buf, row.width), row.width, row.names, row.lines, row.noFlags);
+        if (row.then == Then::SealProbe) {
+            PrintSealUnsealDevicez40();
+            // At full access the security keys are fetched; nothing of them is shown.
+            if (StUnsealDevice == 2)
+                fetchSubcommand(kFetchSecurityKeys, reply, buf);
+        } else {
+            colourDivider(LightMagenta, kDivider);
+        }
+    }
+}
+
+const QmaxLayout& qmaxLayoutFor(std::uint16_t deviceType)
+{
+    for (const QmaxLayout& layout : kQmaxLayouts)
+        if (layout.deviceType == deviceType)
+            return layout;
+    return kQmaxOtherDevices;
+}
+
+// Update Status, Qmax and the R_a flags: only a gauge that is not sealed gives them out.
+void printGaugingData(std::span<std::uint8_t> reply)
+{
+    colourDivider(LightMagenta, kDivider);
+    fetchSubcommand(kFetchDeviceType, reply, buf);
+    const QmaxLayout& layout = qmaxLayoutFor(littleEndianWord(buf, 0));
+
+    fetchSubcommand(layout.fetch, reply, buf);
+    std::array<std::uint16_t, 5> qmax{};
+    for (std::size_t k = 0; k < qmax.size(); ++k)
+        qmax[k] = littleEndianWord(buf, layout.qmaxAt[k]);
+    const std::uint8_t updateStatus = buf[layout.updateStatusAt];
+
+    labelValue(LightCyan, " Update Status: ............ ", Yellow, "%u\n", unsigned{updateStatus});
+    for (std::size_t k = 0; k < std::size(kQmaxCellLabels); ++k)
+        labelValue(LightGreen, kQmaxCellLabels[k], BrightWhite, "%04u mah\n", unsigned{qmax[k]});
+    labelValue(BrightWhite, " Qmax Pack:                  ", LightMagenta, "%04u mah\n", unsigned{qmax[4]});
+
+    for (int cell = 0; cell < 4; ++cell) {
+        fetchSubcommand(raFlagFetch(layout.raBase, cell), reply, buf);
+        colourPrint(LightCyan, " Cell-");
+        colourPrint(Yellow, "%01x", asUnsigned(cell));
+        colourPrint(LightCyan, " R_a flag:            ");
+        colourPrint(Yellow, "%02X%02X\n", buf[1], buf[0]);
+    }
+
+    // DesignVoltage is read here but not shown.
+    readWord(0x19, 1);
+}
+
+void printIdentity(std::span<std::uint8_t> reply)
+{
+    for (const IdentityRow& row : kIdentityRows) {
+        fetchSubcommand(row.fetch, reply, buf);
+        labelValue(row.labelColour, row.label, row.valueColour, "%02X%02X Hex\n", buf[row.firstByte],
+                   buf[row.secondByte]);
+    }
+}
+
+}  // namespace
+
+void PrintSealUnsealDevicez40()
+{
+    std::array<std::uint8_t, kProbeReplyBytes> reply{};
+    fetchSubcommand(kFetchOperationStatus, reply, buf);
+    colourDivider(LightMagenta, kDivider);
+    // The security mode: OperationStatus SEC1 (bit 9) and SEC0 (bit 8).
+    switch (buf[1] & 0x03) {
+    case 3:
+        colourLine(LightRed, " Device......................... SEALED");
+        StUnsealDevice = 0;
+        break;
+    case 2:
+        colourLine(LightGreen, " Device....................... UNSEALED");
+        StUnsealDevice = 1;
+        break;
+    case 1:
+        colourLine(LightGreen, " Device.......... UNSEALED & FullAccess");
+        StUnsealDevice = 2;
+        break;
+    default:  // neither bit: no state line, the previous state stands
+        break;
+    }
+    colourDivider(LightMagenta, kDivider);
+}
+
+void bq40z()
+{
+    printReportHeader("         KESTRAN-bq40z50", "          READ  Battery Info");
+    if (inBootMode())
+        return;
+
+    std::array<std::uint8_t, kReplyBytes> reply{};
+    const bool tenMilliwattHours = inTenMilliwattHours(readWord(0x03, 0));
+    const std::int32_t designCapacity = readWord(0x18, 0);
+    printStandardRegisters(designCapacity, tenMilliwattHours);
+    printCellVoltages();
+    labelValue(LightGreen, " Specification Info:........ ", LightMagenta, "%04x Hex\n", asUnsigned(readWord(0x1A)));
+    colourDivider(LightMagenta, kDivider);
+
+    printWordStatusRegisters();
+    printFetchedStatusRegisters(reply);
+
+    labelValue(LightCyan, " Max Error:                  ", BrightWhite, "%u %%\n", asUnsigned(readWord(0x0C, 1)));
+    if (StUnsealDevice != 0)
+        printGaugingData(reply);
+    colourDivider(LightMagenta, kDivider);
+    printIdentity(reply);
+    colourDivider(LightMagenta, kDivider);
+    printDeltaCapacity();
+    colourDivider(LightMagenta, kDivider);
+    setColour(LightRed);
+}
 
 }  // namespace kestran

@@ -1,6 +1,7 @@
 #include "scan/probe.h"
 
 #include "adapter/smbus.h"
+#include "adapter/start_mode.h"
 #include "adapter/transactions.h"
 #include "console/screen.h"
 #include "console/state.h"
@@ -11,7 +12,6 @@ namespace {
 using enum Colour;
 
 constexpr int kBootRomSignature = 0x55;  // first byte of Block Read 0xC0 from the boot ROM
-constexpr int kCalibrationMode = 0x1111;
 
 bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -30,14 +30,17 @@ int hexDigit(int c)
 
 void CheckBoot()
 {
-    const int v = readWord(0x72, 1);
-    if (v == 0) {
+    const int v = readWord(kStartModeWord, 1);
+    switch (classifyStartWord(v)) {
+    case StartWord::Normal:
         BootRom = 0;
         colourPrint(LightCyan, " RW 72 = %04X\n", static_cast<unsigned>(v));
-    } else if (v == kCalibrationMode) {
+        break;
+    case StartWord::Calibration:
         BootRom = 2;
         colourPrint(LightCyan, " RW 72 = %04X\n", static_cast<unsigned>(v));
-    } else if (v == kBusFailure) {
+        break;
+    case StartWord::NoAnswer:
         // Normal firmware did not answer: ask the boot ROM.
         readBlock(0xC0, buf, 20);
         if (buf[0] == kBootRomSignature) {
@@ -48,6 +51,9 @@ void CheckBoot()
             BootRom = 1;
             colourPrint(LightCyan, " BootRom = %02X\n", buf[0]);
         }
+        break;
+    case StartWord::Other:  // nothing printed; BootRom keeps what it held
+        break;
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <vector>
 
 #ifndef KESTRAN_VERSION
 #define KESTRAN_VERSION "0.0.0"
@@ -144,15 +143,21 @@ int SimulatedGauge::readBlock(int address, int command, RawBlock& raw)
     if (!answer || answer->fails)
         return kBusFailure;
 
-    // ManufacturerBlockAccess replies echo the subcommand in their first two bytes.
-    std::vector<std::uint8_t> reply;
-    if (echo)
-        reply = {static_cast<std::uint8_t>(*echo & 0xFF), static_cast<std::uint8_t>(*echo >> 8)};
-    reply.insert(reply.end(), answer->data.begin(), answer->data.end());
+    // The reply goes straight into raw, no heap on a screen's path: at most
+    // what a short read lets through, and never more than one SMBus block.
+    std::size_t limit = kMaxBlockBytes;
     if (answer->shortCount >= 0)
-        reply.resize(std::min(reply.size(), static_cast<std::size_t>(answer->shortCount)));
-    const std::size_t count = std::min(reply.size(), kMaxBlockBytes);
-    std::copy_n(reply.begin(), count, raw.begin());
+        limit = std::min(limit, static_cast<std::size_t>(answer->shortCount));
+    std::size_t count = 0;
+    if (echo) {
+        // ManufacturerBlockAccess replies echo the subcommand in their first two bytes.
+        for (const int byte : {*echo & 0xFF, *echo >> 8})
+            if (count < limit)
+                raw[count++] = static_cast<std::uint8_t>(byte);
+    }
+    const std::size_t fromData = std::min(answer->data.size(), limit - count);
+    std::copy_n(answer->data.begin(), fromData, raw.begin() + static_cast<std::ptrdiff_t>(count));
+    count += fromData;
     return static_cast<int>(count);
 }
 

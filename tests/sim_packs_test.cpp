@@ -40,7 +40,9 @@ const Family* familyOf(std::string_view name)
 
 // The built-in packs that are not held in a boot ROM.
 const std::string kNormalPacks[] = {"bq20z", "bq20z-unsealed", "bq20z-full", "bq20z-flaky",
-                                    "bq30z55", "bq40z50", "bq9000"};
+                                    "bq30z55", "bq40z50", "bq9000",
+                                    "bq30z55-unsealed", "bq30z55-full",
+                                    "bq40z50-unsealed", "bq40z50-full", "bq40z50-9d80", "bq40z50-4695"};
 
 Pack builtin(std::string_view name)
 {
@@ -98,7 +100,12 @@ TEST(BuiltinPacks, ParseAndAreNamedForTheirFamily)
         EXPECT_NE(familyOf(entry.name), nullptr) << "a pack name begins with its family";
     }
     EXPECT_THAT(names, ::testing::UnorderedElementsAre("bq20z", "bq20z-boot", "bq20z-flaky", "bq20z-full",
-                                                        "bq20z-unsealed", "bq30z55", "bq40z50", "bq9000"));
+                                                        "bq20z-unsealed", "bq30z55", "bq40z50", "bq9000",
+                                                        "bq30z55-boot", "bq30z55-full", "bq30z55-unsealed",
+                                                        "bq9000-boot0502", "bq9000-boot9002",
+                                                        "bq9000-calib", "bq9000-unknown",
+                                                        "bq40z50-4695", "bq40z50-9d80", "bq40z50-boot",
+                                                        "bq40z50-full", "bq40z50-unsealed"));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(findBuiltinPack(kDefaultPack), nullptr);
 }
@@ -245,6 +252,94 @@ TEST(BuiltinPacks, TheBootPackAnswersLikeAGaugeInItsBootRom)
     ASSERT_GE(count, 1);
     EXPECT_EQ(boot[0], 0x55);
     EXPECT_GT(gauge->readWord(kGaugeAddress, 0x0D), 100);
+    EXPECT_EQ(gauge->readWord(kGaugeAddress, 0x09), kBusFailure) << "no Smart Battery words in the boot ROM";
+}
+
+TEST(BuiltinPacks, Bq30z55PacksAnswerTheirScreenInEachSealState)
+{
+    const auto macBlock = [](SimulatedGauge& gauge, int subcommand, int command, int& count) {
+        gauge.writeWord(kGaugeAddress, 0x00, subcommand);
+        return readBlock(gauge, command, count);
+    };
+    const struct {
+        const char* name;
+        int sealBits;  // Operation Status bits 9 (SEC1) and 8 (SEC0)
+    } variants[] = {{"bq30z55", 3}, {"bq30z55-unsealed", 2}, {"bq30z55-full", 1}};
+    for (const auto& v : variants) {
+        SCOPED_TRACE(v.name);
+        auto gauge = steadyGauge(v.name);
+        for (int command : {0x0D, 0x03, 0x18, 0x10, 0x17, 0x1B, 0x19, 0x1C, 0x15, 0x14, 0x08, 0x09, 0x0A, 0x0E,
+                            0x0F, 0x1A, 0x16, 0x0C, 0x3C, 0x3D, 0x3E, 0x3F})
+            EXPECT_NE(gauge->readWord(kGaugeAddress, command), kBusFailure) << "word " << command;
+        int count = 0;
+        for (int subcommand : {0x0054, 0x0056, 0x0057, 0x0051, 0x0053, 0x0055, 0x0001, 0x0002, 0x0003, 0x0006}) {
+            macBlock(*gauge, subcommand, 0x23, count);
+            EXPECT_GE(count, subcommand == 0x0002 ? 4 : 2) << "subcommand " << subcommand;
+        }
+        const std::vector<std::uint8_t> operation = macBlock(*gauge, 0x0054, 0x23, count);
+        ASSERT_GE(count, 4);
+        EXPECT_EQ(operation[1] & 0x03, v.sealBits);
+
+        const std::vector<std::uint8_t> qmaxData = macBlock(*gauge, 0x0073, 0x23, count);
+        if (v.sealBits == 3) {
+            EXPECT_EQ(count, kBusFailure) << "a sealed gauge keeps its gauging data";
+            continue;
+        }
+        ASSERT_GE(count, 18);
+        std::array<int, 4> qmax{};
+        for (std::size_t cell = 0; cell < 4; ++cell)
+            qmax[cell] = qmaxData[10 + 2 * cell] | qmaxData[11 + 2 * cell] << 8;  // little-endian
+        EXPECT_LE(gauge->readWord(kGaugeAddress, 0x10), *std::min_element(qmax.begin(), qmax.end()))
+            << "full charge within the weakest cell's chemical capacity";
+
+        // The Qmax copy beside the Update Status is found where the search looks for it.
+        const auto copyMatches = [&](const std::vector<std::uint8_t>& block, std::size_t at) {
+            for (std::size_t cell = 0; cell < 4; ++cell)
+                if ((block[at + 2 * cell] << 8 | block[at + 2 * cell + 1]) == qmax[cell])  // big-endian
+                    return true;
+            return false;
+        };
+        const std::vector<std::uint8_t> first = macBlock(*gauge, 0x0116, 0x2F, count);
+        ASSERT_GE(count, 16);
+        int updateStatus = first[15];
+        if (!copyMatches(first, 3)) {
+            const std::vector<std::uint8_t> second = macBlock(*gauge, 0x011C, 0x2F, count);
+            ASSERT_GE(count, 28);
+            ASSERT_TRUE(copyMatches(second, 20));
+            const std::vector<std::uint8_t> after = macBlock(*gauge, 0x011D, 0x2F, count);
+            ASSERT_GE(count, 1);
+            updateStatus = after[0];
+        }
+        EXPECT_EQ(updateStatus, 0x0E) << "Qmax and resistances learned";
+        for (int subcommand : {0x0128, 0x012A, 0x012C, 0x012E}) {
+            const std::vector<std::uint8_t> table = macBlock(*gauge, subcommand, 0x2F, count);
+            ASSERT_GE(count, 2) << "R_a table " << subcommand;
+            EXPECT_EQ(table[0] << 8 | table[1], 0x0055) << "R_a flag";
+        }
+    }
+}
+
+TEST(BuiltinPacks, Bq30z55VariantsDifferOnlyInWhatTheirStateGivesOut)
+{
+    const Pack sealed = builtin("bq30z55");
+    for (const char* name : {"bq30z55-unsealed", "bq30z55-full"}) {
+        SCOPED_TRACE(name);
+        const Pack variant = builtin(name);
+        for (const auto& [reg, answer] : sealed.answers) {
+            const Answer* other = variant.find(reg.via, reg.code);
+            ASSERT_NE(other, nullptr) << describe(reg);
+            if (!(reg.via == Via::MacBlock && reg.code == 0x0054)) {
+                EXPECT_TRUE(other->word == answer.word && other->data == answer.data) << describe(reg);
+            }
+        }
+    }
+}
+
+TEST(BuiltinPacks, TheBq30z55BootPackAnswersLikeAGaugeInItsBootRom)
+{
+    auto gauge = steadyGauge("bq30z55-boot");
+    EXPECT_GT(gauge->readWord(kGaugeAddress, 0x0D), 100);
+    EXPECT_EQ(gauge->readWord(kGaugeAddress, 0x72), kBusFailure);
     EXPECT_EQ(gauge->readWord(kGaugeAddress, 0x09), kBusFailure) << "no Smart Battery words in the boot ROM";
 }
 

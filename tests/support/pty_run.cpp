@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 namespace kestran::testing {
@@ -26,6 +28,75 @@ void readAll(int fd, std::string& into)
             continue;
         else
             return;
+    }
+}
+
+// SIGPIPE blocked in this thread while the helper runs, so a write whose
+// reader is gone fails with EPIPE instead of ending the test process. A
+// SIGPIPE raised meanwhile is taken off the pending set before the previous
+// mask comes back.
+class SigpipeBlocked {
+public:
+    SigpipeBlocked()
+    {
+        sigemptyset(&pipeOnly_);
+        sigaddset(&pipeOnly_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
+    }
+    ~SigpipeBlocked()
+    {
+        sigset_t pending;
+        if (!sigismember(&previous_, SIGPIPE) && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE)) {
+            const timespec now{};
+            sigtimedwait(&pipeOnly_, nullptr, &now);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeBlocked(const SigpipeBlocked&) = delete;
+    SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+    // The mask the child gets back before it runs the program.
+    const sigset_t& previous() const { return previous_; }
+
+private:
+    sigset_t pipeOnly_;
+    sigset_t previous_;
+};
+
+[[noreturn]] void fail(const std::string& what, int error)
+{
+    throw std::runtime_error("runOnPty: " + what + ": " + std::strerror(error));
+}
+
+// Puts the whole typed input into the empty pipe before the child exists, so
+// no write can race the child's exit. The pipe is grown when the input needs
+// it; input that still does not fit is refused rather than cut or blocked on.
+void typeAhead(int writeEnd, const std::string& typed)
+{
+    if (typed.empty())
+        return;
+    const int capacity = fcntl(writeEnd, F_GETPIPE_SZ);
+    if (capacity < 0)
+        fail("pipe size", errno);
+    if (static_cast<std::size_t>(capacity) < typed.size()) {
+        if (typed.size() > static_cast<std::size_t>(INT_MAX))
+            fail("typed input of " + std::to_string(typed.size()) + " bytes", EFBIG);
+        const int grown = fcntl(writeEnd, F_SETPIPE_SZ, static_cast<int>(typed.size()));
+        if (grown < 0)
+            fail("a pipe for " + std::to_string(typed.size()) + " typed bytes", errno);
+    }
+    // Non-blocking: a pipe that cannot take it all fails here instead of hanging.
+    const int flags = fcntl(writeEnd, F_GETFL);
+    if (flags < 0 || fcntl(writeEnd, F_SETFL, flags | O_NONBLOCK) < 0)
+        fail("pipe flags", errno);
+    for (std::size_t done = 0; done < typed.size();) {
+        const ssize_t n = ::write(writeEnd, typed.data() + done, typed.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            fail("typing " + std::to_string(typed.size()) + " bytes", n < 0 ? errno : EIO);
     }
 }
 
@@ -51,13 +122,42 @@ PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::str
         tcsetattr(slave, TCSANOW, &mode);
     }
 
+    const SigpipeBlocked noSigpipe;
     int in[2];
     int err[2];
     if (pipe(in) != 0 || pipe(err) != 0)
         throw std::runtime_error("no pipe");
+    try {
+        typeAhead(in[1], typed);
+    } catch (...) {
+        for (int fd : {in[0], in[1], err[0], err[1], slave, master})
+            ::close(fd);
+        throw;
+    }
+    if (!options.signal) {
+        ::close(in[1]);  // the child reads the typed input, then its end
+        in[1] = -1;
+    }
+
+    std::vector<char*> argv;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const auto& e : env)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
 
     const pid_t pid = fork();
+    if (pid < 0) {
+        const int error = errno;
+        for (int fd : {in[0], in[1], err[0], err[1], slave, master})
+            if (fd >= 0)
+                ::close(fd);
+        fail("fork", error);
+    }
     if (pid == 0) {
+        pthread_sigmask(SIG_SETMASK, &noSigpipe.previous(), nullptr);
         setsid();  // a new session without a controlling terminal...
         if (options.controllingTerminal)
             ioctl(slave, TIOCSCTTY, 0);  // ...unless the test wants one
@@ -65,25 +165,14 @@ PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::str
         dup2(slave, STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
         for (int fd : {in[0], in[1], err[0], err[1], slave, master})
-            ::close(fd);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const auto& e : env)
-            envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
+            if (fd >= 0)
+                ::close(fd);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     ::close(in[0]);
     ::close(err[1]);
     ::close(slave);
-    if (!typed.empty() && ::write(in[1], typed.data(), typed.size()) < 0)
-        throw std::runtime_error("could not type");
-    if (!options.signal)
-        ::close(in[1]);
 
     PtyRun run;
     bool signalSent = false;
@@ -133,7 +222,7 @@ PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::str
         if (again >= 0)
             ::close(again);
     }
-    if (options.signal)
+    if (in[1] >= 0)
         ::close(in[1]);
     ::close(master);
     ::close(err[0]);

@@ -26,7 +26,10 @@ struct PtyOptions {
     std::string signalWhen;
 };
 
-// env entries are "NAME=value", added to a near-empty environment.
+// env entries are "NAME=value", added to a near-empty environment. `typed` is
+// all in the input pipe before the program starts (the pipe is grown to hold
+// it; std::runtime_error when it cannot be), so a program that ends without
+// reading it is no fault of the test.
 PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& typed,
                 const PtyOptions& options = {});
 
