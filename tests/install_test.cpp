@@ -95,7 +95,9 @@ TEST(Help, HasTheUsualLayout)
     EXPECT_LT(packs, more);
     EXPECT_NE(more, std::string::npos);
     EXPECT_EQ(help.find("\n\n", more + 2), std::string::npos) << "the pointer to the manual closes the help";
-    EXPECT_EQ(helpOptions(), (std::vector<std::string>{"--simulate", "-h", "--help", "--version"}));
+    const std::vector<std::string> listed = helpOptions();
+    for (const char* option : {"--simulate", "-h", "--help", "--version"})
+        EXPECT_NE(std::find(listed.begin(), listed.end(), option), listed.end()) << option;
     // The tool's own text fits an 80-column terminal (the packs' lines are the packs' own).
     for (const std::string& line : linesOf(help.substr(0, packs) + help.substr(more)))
         EXPECT_LE(line.size(), 79u) << line;
