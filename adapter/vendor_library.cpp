@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 
+#include "adapter/precise_sleep.h"
+
 namespace kestran {
 namespace {
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string_view>
 
+#include "adapter/i2c_dev.h"
 #include "adapter/vendor_library.h"
 #include "app/build_commit.h"
 #include "app/menu.h"
@@ -38,6 +39,16 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
                 error = "--simulate= needs a pack: a built-in pack's name or a pack file";
                 return false;
             }
+        } else if (arg == "--i2c" || arg.starts_with("--i2c=")) {
+            options.backend = Backend::I2cDev;
+            if (arg == "--i2c")
+                options.bus = n + 1 < argc && argv[n + 1][0] != '-' ? argv[++n] : "";
+            else
+                options.bus = std::string(arg.substr(arg.find('=') + 1));
+            if (options.bus.empty()) {
+                error = "--i2c needs a bus: /dev/i2c-N, N, or the adapter's name (i2cdetect -l lists them)";
+                return false;
+            }
         } else {
             error = "unknown option '" + std::string(arg) + "'";
             return false;
@@ -56,6 +67,9 @@ void printHelp(std::FILE* out)
                "Options:\n"
                "      --simulate [PACK]  talk to a simulated gauge instead; PACK is one of the\n"
                "                         built-in packs below or a pack file (default: bq20z)\n"
+               "      --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus\n"
+               "                         instead; BUS is /dev/i2c-N, N, or the adapter's name\n"
+               "                         (i2cdetect -l)\n"
                "  -h, --help             show this help and exit\n"
                "      --version          show the version and exit\n"
                "\n"
@@ -86,7 +100,9 @@ void printVersion(std::FILE* out)
         std::fprintf(out, "commit %s%s\n", kBuildCommit, kBuildCommitModified ? " with uncommitted changes" : "");
 }
 
-int kestranMain(int argc, const char* const* argv)
+int kestranMain(int argc, const char* const* argv) { return kestranMain(argc, argv, systemI2cKernel()); }
+
+int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
 {
     Options options;
     std::string error;
@@ -111,6 +127,15 @@ int kestranMain(int argc, const char* const* argv)
             return 2;
         }
         backend = std::make_unique<sim::SimulatedGauge>(std::move(pack));
+    } else if (options.backend == Backend::I2cDev) {
+        // The open result carries the tool's own version, as the simulator's does.
+        const sim::Version v = sim::simulatorVersion();
+        auto i2c = std::make_unique<I2cDevAdapter>(kernel, v.major | (v.minor << 8) | (v.patch << 16));
+        if (!i2c->attach(options.bus, error)) {
+            std::fprintf(stderr, "kestran: %s\n", error.c_str());
+            return 2;
+        }
+        backend = std::move(i2c);
     } else {
         backend = std::make_unique<VendorLibraryAdapter>();
     }

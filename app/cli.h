@@ -1,5 +1,5 @@
 // The command line of the Linux tool: no options runs on the adapter library,
-// --simulate on a simulated gauge.
+// --simulate on a simulated gauge, --i2c on a kernel I2C/SMBus bus.
 #pragma once
 
 #include <cstdio>
@@ -7,11 +7,14 @@
 
 namespace kestran {
 
-enum class Backend { VendorLibrary, Simulator };
+class I2cKernel;
+
+enum class Backend { VendorLibrary, Simulator, I2cDev };
 
 struct Options {
     Backend backend = Backend::VendorLibrary;
     std::string pack;  // with Backend::Simulator: a built-in pack's name or a pack file's path
+    std::string bus;   // with Backend::I2cDev: /dev/i2c-N, N, or the adapter's name
     bool help = false;
     bool version = false;
 };
@@ -24,5 +27,7 @@ void printVersion(std::FILE* out);
 
 // The whole program: command line, backend, terminal, then the menu.
 int kestranMain(int argc, const char* const* argv);
+// The same with the i2c-dev backend talking to `kernel` (tests pass a stand-in).
+int kestranMain(int argc, const char* const* argv, I2cKernel& kernel);
 
 }  // namespace kestran

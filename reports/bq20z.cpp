@@ -82,6 +82,7 @@ constexpr int kRelativeStateOfCharge = 0x0D;
 constexpr int kBootModeAbove = 100;  // a relative state of charge above 100 % means boot ROM
 
 // --- sections ------------------------------------------------------------------
+// A label and a value of the same colour share one colour selection on this screen.
 
 // True when the gauge runs its boot ROM; the screen then ends after the notice.
 bool inBootMode()
@@ -113,9 +114,9 @@ void printStandardValues(bool tenMilliwattHours)
     printBlockText(buf, status);
     print("\n");
 
-    labelValue(LightMagenta, " Serial Number:............. ", LightMagenta, "%04X Hex\n", asUnsigned(readWord(0x1C, 1)));
-    labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n", asUnsigned(readWord(0x15, 1)));
-    labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n", asUnsigned(readWord(0x14, 1)));
+    labelValueInOneSelection(LightMagenta, " Serial Number:............. ", "%04X Hex\n", asUnsigned(readWord(0x1C, 1)));
+    labelValueInOneSelection(Yellow, " Charging Voltage:           ", "%u mV\n", asUnsigned(readWord(0x15, 1)));
+    labelValueInOneSelection(BrightWhite, " Charging Current:.......... ", "%u mA\n", asUnsigned(readWord(0x14, 1)));
 
     // DeviceChemistry goes to tempStr; its count is not kept, status stays as it was.
     setColour(LightCyan);
@@ -125,8 +126,8 @@ void printStandardValues(bool tenMilliwattHours)
     printChemistryText();
 
     printTemperature(LightMagenta, BrightWhite, readWord(0x08, 1));
-    labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", asUnsigned(readWord(0x09, 1)));
-    labelValue(BrightWhite, " Current:................... ", BrightWhite, "%d mA\n", signedCurrent(readWord(0x0A, 1)));
+    labelValueInOneSelection(Yellow, " Voltage:                    ", "%u mV\n", asUnsigned(readWord(0x09, 1)));
+    labelValueInOneSelection(BrightWhite, " Current:................... ", "%d mA\n", signedCurrent(readWord(0x0A, 1)));
     colourPrint(LightCyan, " RelativeSOC                 %u %%\n", asUnsigned(readWord(kRelativeStateOfCharge, 1)));
     colourPrint(LightMagenta, " AbsoluteSOC................ %u %%\n", asUnsigned(readWord(0x0E, 1)));
     capacityLine(Yellow, " Remaining Capacity:         ", BrightWhite, readWord(0x0F, 1), tenMilliwattHours);
@@ -134,7 +135,7 @@ void printStandardValues(bool tenMilliwattHours)
 
 void printSpecificationInfo()
 {
-    labelValue(BrightWhite, " Specification Info:........ ", BrightWhite, "%04x Hex\n", asUnsigned(readWord(0x1A, 1)));
+    labelValueInOneSelection(BrightWhite, " Specification Info:........ ", "%04x Hex\n", asUnsigned(readWord(0x1A, 1)));
     colourDivider(LightMagenta, 38);
 }
 
@@ -207,7 +208,7 @@ void printLaterStatusRegisters()
 
 void printMaxError()
 {
-    labelValue(BrightWhite, " Max Error:                  ", BrightWhite, "%u %%\n", asUnsigned(readWord(0x0C, 1)));
+    labelValueInOneSelection(BrightWhite, " Max Error:                  ", "%u %%\n", asUnsigned(readWord(0x0C, 1)));
 }
 
 void readStoredData(int selection)
@@ -248,6 +249,13 @@ void printIdentification()
     colourDivider(LightMagenta, 37);
 }
 
+// Operation Status FAS (bit 14) and SS (bit 13); SS alone prints nothing.
+constexpr SealState kSealStates[] = {
+    {.bits = 0x6000, .colour = LightRed, .line = " Device....................... SEALED", .unsealDevice = 0},
+    {.bits = 0x4000, .colour = LightGreen, .line = " Device..................... UNSEALED", .unsealDevice = 1},
+    {.bits = 0x0000, .colour = LightGreen, .line = " Device.................. Full Access", .unsealDevice = 2},
+};
+
 }  // namespace
 
 void PrintSealUnsealDevice20z()
@@ -255,22 +263,7 @@ void PrintSealUnsealDevice20z()
     readManufacturerWord(0x0054, 1, 1);
     colourDivider(LightMagenta, 38);
     // Operation Status FAS (bit 14) and SS (bit 13).
-    switch (status & 0x6000) {
-    case 0x6000:
-        colourLine(LightRed, " Device....................... SEALED");
-        StUnsealDevice = 0;
-        break;
-    case 0x4000:
-        colourLine(LightGreen, " Device..................... UNSEALED");
-        StUnsealDevice = 1;
-        break;
-    case 0x0000:
-        colourLine(LightGreen, " Device.................. Full Access");
-        StUnsealDevice = 2;
-        break;
-    default:  // SS alone: no state line, the previous state stands
-        break;
-    }
+    printSealState(status & 0x6000, kSealStates);
     colourDivider(LightMagenta, 38);
 }
 

@@ -163,15 +163,6 @@ bool inBootRom()
     return true;
 }
 
-void printBlockLine(Colour labelColour, const char* label, Colour valueColour)
-{
-    colourPrint(labelColour, "%s", label);
-    if (valueColour != labelColour)
-        setColour(valueColour);
-    printBlockText(buff, status);
-    print("\n");
-}
-
 void printStandardValues(bool tenMilliwattHours)
 {
     capacityLine(Yellow, " Design Capacity:            ", BrightWhite, readWord(0x18), tenMilliwattHours);
@@ -180,19 +171,16 @@ void printStandardValues(bool tenMilliwattHours)
     printManufactureDate(readWord(0x1B));
     labelValue(Yellow, " Design Voltage:             ", BrightWhite, "%u mV\n", asUnsigned(readWord(0x19)));
 
-    readBlock(0x20, buff, 3);
-    printBlockLine(LightRed, " Manufacturer Name:......... ", LightRed);
-    readBlock(0x21, buff, 3);
-    printBlockLine(LightGreen, " Device Name:                ", LightGreen);
+    printNameBlock(0x20, buff, 3, LightRed, " Manufacturer Name:......... ", LightRed);
+    printNameBlock(0x21, buff, 3, LightGreen, " Device Name:                ", LightGreen);
 
     colourPrint(LightMagenta, " Serial Number:............. %04X Hex\n", asUnsigned(readWord(0x1C)));
     labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n", asUnsigned(readWord(0x15)));
     labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n", asUnsigned(readWord(0x14)));
 
-    readBlock(0x22, buff, 3);
-    printBlockLine(LightCyan, " Device Chemistry:           ", LightRed);
+    printNameBlock(0x22, buff, 3, LightCyan, " Device Chemistry:           ", LightRed);
 
-    printTemperature(LightGreen, LightGreen, readWord(0x08));
+    colourPrint(LightGreen, " Temperature:............... %02.02f C\n", static_cast<double>(celsius(readWord(0x08))));
     labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", asUnsigned(readWord(0x09)));
     labelValue(BrightWhite, " Current:................... ", BrightWhite, "%d mA\n", signedCurrent(readWord(0x0A)));
     // A second read: the boot-ROM check's value is not reused.
@@ -281,6 +269,13 @@ void printIdentification()
     colourDivider(LightMagenta, kDivider);
 }
 
+// Operation Status SEC1 and SEC0 (bits 9 and 8); neither bit prints nothing.
+constexpr SealState kSealStates[] = {
+    {.bits = 3, .colour = LightRed, .line = " Device........................ SEALED", .unsealDevice = 0},
+    {.bits = 2, .colour = LightGreen, .line = " Device...................... UNSEALED", .unsealDevice = 1},
+    {.bits = 1, .colour = LightGreen, .line = " Device......... UNSEALED & FullAccess", .unsealDevice = 2},
+};
+
 }  // namespace
 
 void PrintSealUnsealDevicez30()
@@ -288,22 +283,7 @@ void PrintSealUnsealDevicez30()
     readManufacturerBlock(kOperationStatusRow.subcommand, kManufacturerData, buf, 0);
     colourDivider(LightMagenta, kDivider);
     // Operation Status SEC1 and SEC0 (bits 9 and 8).
-    switch (buf[1] & 0x03) {
-    case 3:
-        colourLine(LightRed, " Device........................ SEALED");
-        StUnsealDevice = 0;
-        break;
-    case 2:
-        colourLine(LightGreen, " Device...................... UNSEALED");
-        StUnsealDevice = 1;
-        break;
-    case 1:
-        colourLine(LightGreen, " Device......... UNSEALED & FullAccess");
-        StUnsealDevice = 2;
-        break;
-    default:  // neither bit: no state line, the previous state stands
-        break;
-    }
+    printSealState(buf[1] & 0x03, kSealStates);
     colourDivider(LightMagenta, kDivider);
 }
 

@@ -5,6 +5,7 @@
 #include "reports/bq40z.h"
 
 #include <array>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -137,15 +138,6 @@ bool inBootMode()
     return BootRom != 0;
 }
 
-// A name block in one colour: label, its characters, the line end.
-void printNameBlock(int command, Colour colour, const char* label)
-{
-    readBlock(command, buf);
-    colourPrint(colour, "%s", label);
-    printBlockText(buf, status);
-    print("\n");
-}
-
 void printStandardRegisters(std::int32_t designCapacity, bool tenMilliwattHours)
 {
     capacityLine(Yellow, " Design Capacity:            ", BrightWhite, designCapacity, tenMilliwattHours);
@@ -153,13 +145,14 @@ void printStandardRegisters(std::int32_t designCapacity, bool tenMilliwattHours)
     labelValue(LightMagenta, " Cycle Count:                ", BrightWhite, "%u\n", asUnsigned(readWord(0x17)));
     printManufactureDate(readWord(0x1B));
     labelValue(Yellow, " Design Voltage:             ", BrightWhite, "%u mV\n", asUnsigned(readWord(0x19)));
-    printNameBlock(0x20, LightRed, " Manufacturer Name:......... ");
-    printNameBlock(0x21, LightGreen, " Device Name:                ");
-    labelValue(LightCyan, " Serial Number:............. ", LightCyan, "%04X HEX\n", asUnsigned(readWord(0x1C)));
+    printNameBlock(0x20, buf, kNoSleep, LightRed, " Manufacturer Name:......... ", LightRed);
+    printNameBlock(0x21, buf, kNoSleep, LightGreen, " Device Name:                ", LightGreen);
+    // The serial number alone follows its label without a colour selection of its own.
+    labelValueInOneSelection(LightCyan, " Serial Number:............. ", "%04X HEX\n", asUnsigned(readWord(0x1C)));
     labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n", asUnsigned(readWord(0x15)));
     labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n", asUnsigned(readWord(0x14)));
-    printNameBlock(0x22, LightMagenta, " Device Chemistry:           ");
-    printTemperature(LightCyan, LightCyan, readWord(0x08));
+    printNameBlock(0x22, buf, kNoSleep, LightMagenta, " Device Chemistry:           ", LightMagenta);
+    colourPrint(LightCyan, " Temperature:............... %02.02f C\n", static_cast<double>(celsius(readWord(0x08))));
     labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", asUnsigned(readWord(0x09)));
     labelValue(BrightWhite, " Current:................... ", BrightWhite, "%d mA\n", signedCurrent(readWord(0x0A)));
     colourPrint(LightCyan, " RelativeSOC                 %u %%\n", asUnsigned(readWord(kRelativeStateOfCharge)));
@@ -247,6 +240,13 @@ void printIdentity(std::span<std::uint8_t> reply)
     }
 }
 
+// OperationStatus SEC1 and SEC0 (bits 9 and 8), the security mode; mode 0 prints nothing.
+constexpr SealState kSealStates[] = {
+    {.bits = 3, .colour = LightRed, .line = " Device......................... SEALED", .unsealDevice = 0},
+    {.bits = 2, .colour = LightGreen, .line = " Device....................... UNSEALED", .unsealDevice = 1},
+    {.bits = 1, .colour = LightGreen, .line = " Device.......... UNSEALED & FullAccess", .unsealDevice = 2},
+};
+
 }  // namespace
 
 void PrintSealUnsealDevicez40()
@@ -255,22 +255,7 @@ void PrintSealUnsealDevicez40()
     fetchSubcommand(kFetchOperationStatus, reply, buf);
     colourDivider(LightMagenta, kDivider);
     // The security mode: OperationStatus SEC1 (bit 9) and SEC0 (bit 8).
-    switch (buf[1] & 0x03) {
-    case 3:
-        colourLine(LightRed, " Device......................... SEALED");
-        StUnsealDevice = 0;
-        break;
-    case 2:
-        colourLine(LightGreen, " Device....................... UNSEALED");
-        StUnsealDevice = 1;
-        break;
-    case 1:
-        colourLine(LightGreen, " Device.......... UNSEALED & FullAccess");
-        StUnsealDevice = 2;
-        break;
-    default:  // neither bit: no state line, the previous state stands
-        break;
-    }
+    printSealState(buf[1] & 0x03, kSealStates);
     colourDivider(LightMagenta, kDivider);
 }
 

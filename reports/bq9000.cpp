@@ -103,15 +103,6 @@ bool printHeaderEndsReport()
 
 // --- standard values -----------------------------------------------------------
 
-// A name block: its read, then the label and the text in one colour.
-void printNameBlock(int command, Colour colour, const char* label)
-{
-    readBlock(command, buf, 0);
-    colourPrint(colour, "%s", label);
-    printBlockText(buf, status);
-    print("\n");
-}
-
 void printStandardValues(bool tenMilliwattHours)
 {
     capacityLine(Yellow, " Design Capacity:            ", BrightWhite, readWord(0x18, 0), tenMilliwattHours);
@@ -119,8 +110,8 @@ void printStandardValues(bool tenMilliwattHours)
     labelValue(LightMagenta, " Cycle Count:                ", LightGreen, "%u\n", asUnsigned(readWordAside(0x17)));
     printManufactureDate(readWord(0x1B));
     labelValue(Yellow, " Design Voltage:             ", BrightWhite, "%u mV\n", asUnsigned(readWordAside(0x19)));
-    printNameBlock(0x20, LightRed, " Manufacturer Name:......... ");
-    printNameBlock(0x21, LightGreen, " Device Name:                ");
+    printNameBlock(0x20, buf, 0, LightRed, " Manufacturer Name:......... ", LightRed);
+    printNameBlock(0x21, buf, 0, LightGreen, " Device Name:                ", LightGreen);
     colourPrint(LightMagenta, " Serial Number:............. %04X Hex\n", asUnsigned(readWordAside(0x1C)));
     labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n", asUnsigned(readWordAside(0x15)));
     labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n", asUnsigned(readWordAside(0x14)));

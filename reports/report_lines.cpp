@@ -46,6 +46,17 @@ void printBootRomNotice()
     colourDivider(LightCyan, kReportDivider);
 }
 
+void printSealState(std::uint32_t bits, std::span<const SealState> states)
+{
+    for (const SealState& state : states) {
+        if (state.bits == bits) {
+            colourLine(state.colour, "%s", state.line);
+            StUnsealDevice = state.unsealDevice;
+            return;
+        }
+    }
+}
+
 void printFlags(std::uint32_t value, std::span<const FlagName> names)
 {
     for (const FlagName& flag : names)
@@ -101,8 +112,16 @@ void printRawHex(std::span<const std::uint8_t> payload, std::size_t widthBytes)
 void labelValue(Colour labelColour, const char* label, Colour valueColour, const char* format, ...)
 {
     colourPrint(labelColour, "%s", label);
-    if (valueColour != labelColour)
-        setColour(valueColour);
+    setColour(valueColour);
+    va_list args;
+    va_start(args, format);
+    printArgs(format, args);
+    va_end(args);
+}
+
+void labelValueInOneSelection(Colour colour, const char* label, const char* format, ...)
+{
+    colourPrint(colour, "%s", label);
     va_list args;
     va_start(args, format);
     printArgs(format, args);
@@ -136,6 +155,16 @@ void printBlockText(std::span<const std::uint8_t> block, int count)
 {
     const auto shown = std::min(static_cast<std::size_t>(std::max(count, 0)), block.size());
     printDeviceText(block.first(shown));
+}
+
+void printNameBlock(int command, std::span<std::uint8_t> buffer, int sleepMs, Colour labelColour, const char* label,
+                    Colour valueColour)
+{
+    readBlock(command, buffer, sleepMs);
+    colourPrint(labelColour, "%s", label);
+    setColour(valueColour);
+    printBlockText(buffer, status);
+    print("\n");
 }
 
 void printChemistryText()

@@ -59,6 +59,22 @@ enum class NoFlags {
 void printFlagLines(std::uint32_t value, std::size_t widthBytes, std::span<const FlagName> names, LineRule rule,
                     NoFlags noFlags = NoFlags::None);
 
+// --- seal state ------------------------------------------------------------------
+
+// What a seal probe prints for one value of the gauge's security bits, and the
+// StUnsealDevice it records (0 sealed, 1 unsealed, 2 full access).
+struct SealState {
+    std::uint32_t bits;
+    Colour colour;
+    const char* line;
+    std::int32_t unsealDevice;
+};
+
+// The line of the row whose bits match `bits`, and its state into
+// StUnsealDevice; bits no row names print nothing and keep the state of the
+// previous probe, of whichever screen.
+void printSealState(std::uint32_t bits, std::span<const SealState> states);
+
 // --- registers inside blocks ---------------------------------------------------
 
 // 16-bit values inside a block: key words and status payloads are
@@ -88,10 +104,13 @@ void printRawHex(std::span<const std::uint8_t> payload, std::size_t widthBytes);
 
 // --- label and value -----------------------------------------------------------
 
-// A label in one colour, then a formatted value in another. When both colours
-// are the same the colour is selected once.
+// A label, then a formatted value, each piece after its own colour selection
+// (selected again when the value has the label's colour).
 void labelValue(Colour labelColour, const char* label, Colour valueColour, const char* format, ...)
     KESTRAN_PRINTF(4, 5);
+// A label and its value under one colour selection: the rows whose value
+// follows the label without a colour change of its own.
+void labelValueInOneSelection(Colour colour, const char* label, const char* format, ...) KESTRAN_PRINTF(3, 4);
 
 // A capacity row: BatteryMode bit 15 set means the gauge counts in 10 mWh, so
 // the raw value gets a trailing 0 and the unit mWh; otherwise it is mAh.
@@ -119,6 +138,8 @@ void printManufactureDate(std::int32_t word);
 
 // Temperature comes in 0.1 K; shown in degrees Celsius, rounded to single precision.
 constexpr float celsius(std::int32_t tenthsOfKelvin) { return static_cast<float>(tenthsOfKelvin * 0.1 - 273.15); }
+// The label and the value as two pieces (reports that print it as one format
+// call print " Temperature:............... %02.02f C\n" with celsius()).
 void printTemperature(Colour labelColour, Colour valueColour, std::int32_t tenthsOfKelvin);
 
 // Current is the low 16 bits of the word as a signed number.
@@ -129,6 +150,12 @@ constexpr int signedCurrent(std::int32_t word) { return static_cast<std::int16_t
 // The first `count` bytes of a name block (ManufacturerName, DeviceName) as
 // characters; a count below 0 prints nothing, one beyond the buffer stops at its end.
 void printBlockText(std::span<const std::uint8_t> block, int count);
+
+// A name block's row: Block Read `command` into `buffer` (count into
+// `status`), the pause, the label, then the block's characters after their own
+// colour selection, and the line end.
+void printNameBlock(int command, std::span<std::uint8_t> buffer, int sleepMs, Colour labelColour, const char* label,
+                    Colour valueColour);
 
 // Prints `tempStr` as a line up to its first zero byte (at most its 64 bytes),
 // then clears all of it with `i`, so the next chemistry read is terminated

@@ -139,15 +139,15 @@ TEST_F(Bq30zTest, UnsealedGaugeShowsTheWholeScreen)
         "<13> Cycle Count:                <10>214\n"
         "<11> Manufacture Date:..... <14>4d5a <11>2018.10.26\n"
         "<14> Design Voltage:             <15>14800 mV\n"
-        "<12> Manufacturer Name:......... Norvik\n"
-        "<10> Device Name:                bq30z55\n"
+        "<12> Manufacturer Name:......... <12>Norvik\n"
+        "<10> Device Name:                <10>bq30z55\n"
         "<13> Serial Number:............. 0A7C Hex\n"
-        "<14> Charging Voltage:           16800 mV\n"
-        "<15> Charging Current:.......... 1500 mA\n"
+        "<14> Charging Voltage:           <14>16800 mV\n"
+        "<15> Charging Current:.......... <15>1500 mA\n"
         "<11> Device Chemistry:           <12>LION\n"
         "<10> Temperature:............... 25.05 C\n"
-        "<14> Voltage:                    15440 mV\n"
-        "<15> Current:................... -1000 mA\n"
+        "<14> Voltage:                    <14>15440 mV\n"
+        "<15> Current:................... <15>-1000 mA\n"
         "<11> RelativeSOC                 62 %\n"
         "<10> AbsoluteSOC................ 60 %\n"
         "<14> Remaining Capacity:         <13>2600 mAh\n"
@@ -345,15 +345,15 @@ TEST_F(Bq30zTest, WordValuesAreDecodedAsTheirRowsSay)
         {0x08, 2731, "<10> Temperature:............... -0.05 C\n"},
         {0x08, 0, "<10> Temperature:............... -273.15 C\n"},
         {0x08, 2982, "<10> Temperature:............... 25.05 C\n"},
-        {0x0A, 0xFC18, "<15> Current:................... -1000 mA\n"},
-        {0x0A, 0x03E8, "<15> Current:................... 1000 mA\n"},
+        {0x0A, 0xFC18, "<15> Current:................... <15>-1000 mA\n"},
+        {0x0A, 0x03E8, "<15> Current:................... <15>1000 mA\n"},
         {0x1A, 0x0031, "<14> Specification Info:........ <10>0031 Hex\n" + kLine38},
         {0x1A, 0xABCD, "<14> Specification Info:........ <10>abcd Hex\n"},
         {0x0C, 3, "<11> Max Error:                  <15>3 %\n" + kLine38},
         // A failed read (-9) is shown like data.
         {0x17, kBusFailure, "<13> Cycle Count:                <10>4294967287\n"},
         {0x1C, kBusFailure, "<13> Serial Number:............. FFFFFFF7 Hex\n"},
-        {0x0A, kBusFailure, "<15> Current:................... -9 mA\n"},
+        {0x0A, kBusFailure, "<15> Current:................... <15>-9 mA\n"},
         {0x1A, kBusFailure, "<14> Specification Info:........ <10>fffffff7 Hex\n"},
         {0x0E, kBusFailure, "<10> AbsoluteSOC................ 4294967287 %\n"},
     };
@@ -387,7 +387,7 @@ TEST_F(Bq30zTest, NameBlocksShowTheirBytesSafely)
         gauge.blockResult(0x22, c.result, c.data);
         buff.fill(0);
         const std::string out = run();
-        EXPECT_THAT(out, HasSubstr("<12> Manufacturer Name:......... " + c.shown + "\n<10> Device Name:"));
+        EXPECT_THAT(out, HasSubstr("<12> Manufacturer Name:......... <12>" + c.shown + "\n<10> Device Name:"));
         EXPECT_THAT(out, HasSubstr("<11> Device Chemistry:           <12>" + c.shown + "\n<10> Temperature:"));
     }
 }
@@ -688,7 +688,7 @@ TEST_F(Bq30zTest, SilentGaugeStillShowsTheWholeScreen)
     buf.fill(0);
     run();
     EXPECT_EQ(Word2byte, kBusFailure);
-    EXPECT_THAT(term.out, HasSubstr("<12> Manufacturer Name:......... \n<10> Device Name:                \n"));
+    EXPECT_THAT(term.out, HasSubstr("<12> Manufacturer Name:......... <12>\n<10> Device Name:                <10>\n"));
     EXPECT_THAT(term.out, HasSubstr("<11> Safety Status (0x51):... <14>00000000 Hex\n<12><15> No Flags"));
     EXPECT_THAT(term.out, HasSubstr("<14>+0 %      \n" + kLine39 + "<12>"));
     EXPECT_EQ(StUnsealDevice, 0);

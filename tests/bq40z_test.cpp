@@ -131,15 +131,15 @@ TEST_F(Bq40zTest, UnsealedGaugeShowsTheWholeScreen)
         "<13> Cycle Count:                <15>123\n"
         "<11> Manufacture Date:..... <14>4a6f <11>2017.03.15\n"
         "<14> Design Voltage:             <15>14400 mV\n"
-        "<12> Manufacturer Name:......... Northwind\n"
-        "<10> Device Name:                bq40z50\n"
+        "<12> Manufacturer Name:......... <12>Northwind\n"
+        "<10> Device Name:                <10>bq40z50\n"
         "<11> Serial Number:............. 1A2B HEX\n"
-        "<14> Charging Voltage:           16800 mV\n"
-        "<15> Charging Current:.......... 2500 mA\n"
-        "<13> Device Chemistry:           LION\n"
+        "<14> Charging Voltage:           <14>16800 mV\n"
+        "<15> Charging Current:.......... <15>2500 mA\n"
+        "<13> Device Chemistry:           <13>LION\n"
         "<11> Temperature:............... 25.05 C\n"
-        "<14> Voltage:                    16006 mV\n"
-        "<15> Current:................... -200 mA\n"
+        "<14> Voltage:                    <14>16006 mV\n"
+        "<15> Current:................... <15>-200 mA\n"
         "<11> RelativeSOC                 87 %\n"
         "<11> AbsoluteSOC................ 80 %\n"
         "<14> Remaining Capacity:         <13>3500 mAh\n"
@@ -312,12 +312,12 @@ TEST_F(Bq40zTest, StandardValuesAreDecodedAsTheirRowsSay)
         {0x1B, 0x0000, "<11> Manufacture Date:..... <14>0000 <11>1980.00.00\n"},
         {0x08, 2982, "<11> Temperature:............... 25.05 C\n"},
         {0x08, 2731, "<11> Temperature:............... -0.05 C\n"},
-        {0x0A, 0xFF38, "<15> Current:................... -200 mA\n"},
-        {0x0A, 0x00C8, "<15> Current:................... 200 mA\n"},
+        {0x0A, 0xFF38, "<15> Current:................... <15>-200 mA\n"},
+        {0x0A, 0x00C8, "<15> Current:................... <15>200 mA\n"},
         // A failed read (-9) is shown like data.
         {0x1C, kBusFailure, "<11> Serial Number:............. FFFFFFF7 HEX\n"},
         {0x17, kBusFailure, "<13> Cycle Count:                <15>4294967287\n"},
-        {0x0A, kBusFailure, "<15> Current:................... -9 mA\n"},
+        {0x0A, kBusFailure, "<15> Current:................... <15>-9 mA\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -345,9 +345,9 @@ TEST_F(Bq40zTest, NameBlocksShowTheirBytesSafely)
         for (int command : {0x20, 0x21, 0x22})
             gauge.blockResult(command, c.result, c.data);
         const std::string out = run();
-        EXPECT_THAT(out, HasSubstr("<12> Manufacturer Name:......... " + c.shown + "\n<10> Device Name:"));
-        EXPECT_THAT(out, HasSubstr("<10> Device Name:                " + c.shown + "\n<11> Serial Number:"));
-        EXPECT_THAT(out, HasSubstr("<13> Device Chemistry:           " + c.shown + "\n<11> Temperature:"));
+        EXPECT_THAT(out, HasSubstr("<12> Manufacturer Name:......... <12>" + c.shown + "\n<10> Device Name:"));
+        EXPECT_THAT(out, HasSubstr("<10> Device Name:                <10>" + c.shown + "\n<11> Serial Number:"));
+        EXPECT_THAT(out, HasSubstr("<13> Device Chemistry:           <13>" + c.shown + "\n<11> Temperature:"));
     }
 }
 

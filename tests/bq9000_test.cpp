@@ -120,15 +120,15 @@ TEST_F(Bq9000Test, NormalGaugeShowsTheWholeScreen)
         "<13> Cycle Count:                <10>412\n"
         "<11> Manufacture Date:..... <14>40b1 <11>2012.05.17\n"
         "<14> Design Voltage:             <15>14800 mV\n"
-        "<12> Manufacturer Name:......... Solvenn\n"
-        "<10> Device Name:                SV-8030-4S\n"
+        "<12> Manufacturer Name:......... <12>Solvenn\n"
+        "<10> Device Name:                <10>SV-8030-4S\n"
         "<13> Serial Number:............. 0314 Hex\n"
-        "<14> Charging Voltage:           16800 mV\n"
-        "<15> Charging Current:.......... 1300 mA\n"
+        "<14> Charging Voltage:           <14>16800 mV\n"
+        "<15> Charging Current:.......... <15>1300 mA\n"
         "<11> Device Chemistry:           <12>LION\n"
         "<13> Temperature:............... 25.05 C\n"
-        "<14> Voltage:                    16570 mV\n"
-        "<15> Current:................... -1000 mA\n"
+        "<14> Voltage:                    <14>16570 mV\n"
+        "<15> Current:................... <15>-1000 mA\n"
         "<11> RelativeSOC                 95 %\n"
         "<11> AbsoluteSOC................ 87 %\n"
         "<14> Remaining Capacity:         <13>2261 mAh\n"
@@ -349,11 +349,11 @@ TEST_F(Bq9000Test, FailedReadsArePrintedLikeData)
              "<14> Design Capacity:            <15>42949672870 mWh\n",
              "<13> Cycle Count:                <10>4294967287\n",
              "<11> Manufacture Date:..... <14>fffffff7 <11>1979.15.23\n",
-             "<12> Manufacturer Name:......... \n<10> Device Name:                \n",
+             "<12> Manufacturer Name:......... <12>\n<10> Device Name:                <10>\n",
              "<13> Serial Number:............. FFFFFFF7 Hex\n",
              "<11> Device Chemistry:           <12>\n",
              "<13> Temperature:............... -274.05 C\n",
-             "<15> Current:................... -9 mA\n",
+             "<15> Current:................... <15>-9 mA\n",
              "<11> RelativeSOC                 4294967287 %\n",
              "<14> Specification Info:........ <15>fffffff7 Hex\n",
              "<11> Max Error:                  <15>4294967287 %\n",
@@ -571,7 +571,7 @@ TEST_F(Bq9000Test, DeviceTextIsShownSafely)
         gauge.blockData(0x22, {'L', 0x07, 0x1B, 'P'});
         buf.fill(0);
         const std::string out = run();
-        EXPECT_THAT(out, HasSubstr("<10> Device Name:                " + c.shown + "\n<13> Serial Number:"));
+        EXPECT_THAT(out, HasSubstr("<10> Device Name:                <10>" + c.shown + "\n<13> Serial Number:"));
         EXPECT_THAT(out, HasSubstr("<11> Device Chemistry:           <12>L..P\n"));
     }
 }
@@ -664,8 +664,8 @@ TEST(Bq9000Packs, EachPackShowsItsBanner)
             EXPECT_THAT(term.out, Not(HasSubstr("4294967287")));
             EXPECT_THAT(term.out, Not(HasSubstr("FFFFFFF7")));
             EXPECT_THAT(term.out, Not(HasSubstr("fffffff7")));
-            EXPECT_THAT(term.out, HasSubstr("<12> Manufacturer Name:......... " ));
-            EXPECT_THAT(term.out, Not(HasSubstr("<12> Manufacturer Name:......... \n")));
+            EXPECT_THAT(term.out, HasSubstr("<12> Manufacturer Name:......... <12>" ));
+            EXPECT_THAT(term.out, Not(HasSubstr("<12> Manufacturer Name:......... <12>\n")));
             EXPECT_THAT(term.out, HasSubstr("<10> OK\n"));
             EXPECT_THAT(term.out, HasSubstr("<14> DSG FET ON\n<14> CHG FET ON\n"));
         }

@@ -182,7 +182,18 @@ std::vector<std::string> packsStartingWith(const std::string& prefix, std::vecto
     return files;
 }
 
-TEST_F(CompletionTest, OffersTheOptionsAndAfterSimulateThePacks)
+// The kernel's I2C buses on this machine (often none), sorted.
+std::vector<std::string> busesInDev()
+{
+    std::vector<std::string> buses;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev"))
+        if (entry.path().filename().string().starts_with("i2c-"))
+            buses.push_back(entry.path().string());
+    std::sort(buses.begin(), buses.end());
+    return buses;
+}
+
+TEST_F(CompletionTest, OffersTheOptionsAndTheArgumentsOfSimulateAndI2c)
 {
     using Words = std::vector<std::string>;
     const struct {
@@ -201,6 +212,9 @@ TEST_F(CompletionTest, OffersTheOptionsAndAfterSimulateThePacks)
         // ... unless the user took "=" out of COMP_WORDBREAKS.
         {{"kestran", "--simulate=bq40"}, packsStartingWith("bq40", {}, "--simulate=")},
         {{"kestran", "--version", "bq40"}, {}},
+        {{"kestran", "--i2c", ""}, busesInDev()},
+        {{"kestran", "--i2c", "bq"}, {}},
+        {{"kestran", "--i2c", "=", "bq"}, {}},
     };
     ASSERT_NE(packsStartingWith("bq40").size(), 0u);
     for (const auto& c : cases) {

@@ -59,6 +59,14 @@ TEST_F(ReportLinesTest, FlagLinesFollowTheirRule)
     }
 }
 
+TEST_F(ReportLinesTest, LabelAndValueEachGetTheirColourUnlessTheyShareOneSelection)
+{
+    labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", 16000u);
+    labelValueInOneSelection(Yellow, " Voltage:                    ", "%u mV\n", 16000u);
+    EXPECT_EQ(term.out, "<14> Voltage:                    <14>16000 mV\n"
+                        "<14> Voltage:                    16000 mV\n");
+}
+
 TEST_F(ReportLinesTest, RawValuesShowTheirBytesHighestFirst)
 {
     const std::array<std::uint8_t, 4> payload = {0x03, 0x07, 0xA0, 0x0B};
@@ -80,9 +88,10 @@ TEST_F(ReportLinesTest, StandardDecodings)
     EXPECT_EQ(term.out,
               "<11> Manufacture Date:..... <14>4d5a <11>2018.10.26\n"
               "<11> Manufacture Date:..... <14>0000 <11>1980.00.00\n"
-              "<11> Temperature:............... 25.05 C\n"
+              "<11> Temperature:............... <11>25.05 C\n"
               "<13> Temperature:............... <15>-0.05 C\n"
-              "<11> Temperature:............... -273.15 C\n");
+              "<11> Temperature:............... <11>-273.15 C\n");
+    EXPECT_EQ(celsius(2982), 25.05f);
     EXPECT_EQ(signedCurrent(0xFC18), -1000);
     EXPECT_EQ(signedCurrent(0x00C8), 200);
     EXPECT_EQ(signedCurrent(kBusFailure), -9);

@@ -130,7 +130,7 @@ TEST_F(SimulatedScreenTest, Bq30z55PacksAnswerTheWholeScreenInEachSealState)
         EXPECT_EQ(failures, 0);
         EXPECT_THAT(out, HasSubstr(c.state));
         EXPECT_THAT(out, HasSubstr("<15> Word 3C <11>VCELL 4:"));
-        EXPECT_THAT(out, HasSubstr("<12> Manufacturer Name:......... Norvik\n"));
+        EXPECT_THAT(out, HasSubstr("<12> Manufacturer Name:......... <12>Norvik\n"));
         EXPECT_EQ(out.find("<15> Update Status: ............ <10>0e   <14>14\n") != std::string::npos, c.gaugingData);
         EXPECT_EQ(out.find("<15> Qmax Pack:                  <11>0bb6 <13>2998 mah\n") != std::string::npos,
                   c.gaugingData);
