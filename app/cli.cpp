@@ -8,6 +8,7 @@
 
 #include "adapter/i2c_dev.h"
 #include "adapter/vendor_library.h"
+#include "app/build_commit.h"
 #include "app/menu.h"
 #include "console/posix_terminal.h"
 #include "console/spelled.h"
@@ -74,19 +75,21 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
 
 void printHelp(std::FILE* out)
 {
-    std::fputs("Usage: kestran [OPTION]\n"
+    std::fputs("Usage: kestran [OPTION]...\n"
                "Inspect the fuel gauge of a smart battery pack (SMBus address 0x16)\n"
                "through the USB adapter (vendor id 0x04B4, product id 0x8613).\n"
+               "With no option, talk to the adapter through libsmbusb.so.\n"
                "\n"
-               "  (no option)        talk to the adapter through libsmbusb.so\n"
-               "  --simulate [PACK]  talk to a simulated gauge instead; PACK is one of the\n"
-               "                     built-in packs below or a pack file (default: bq20z)\n"
-               "  --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus instead;\n"
-               "                     BUS is /dev/i2c-N, N, or the adapter's name (i2cdetect -l)\n"
-               "  --library PATH     load the adapter library from PATH, not from the system's\n"
-               "                     library search path\n"
-               "  --help             show this help and exit\n"
-               "  --version          show the version and exit\n"
+               "Options:\n"
+               "      --simulate [PACK]  talk to a simulated gauge instead; PACK is one of the\n"
+               "                         built-in packs below or a pack file (default: bq20z)\n"
+               "      --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus\n"
+               "                         instead; BUS is /dev/i2c-N, N, or the adapter's name\n"
+               "                         (i2cdetect -l)\n"
+               "      --library PATH     load the adapter library from PATH, not from the\n"
+               "                         system's library search path\n"
+               "  -h, --help             show this help and exit\n"
+               "      --version          show the version and exit\n"
                "\n"
                "Built-in packs:\n",
                out);
@@ -102,6 +105,17 @@ void printHelp(std::FILE* out)
         std::fprintf(out, "  %-*.*s %s%s\n", nameWidth, static_cast<int>(builtin.name.size()), builtin.name.data(), about.c_str(),
                      builtin.name == sim::kDefaultPack ? " (default)" : "");
     }
+    std::fputs("\n"
+               "Menu keys, pack format and exit statuses: 'man kestran' (in the source\n"
+               "tree: 'man -l docs/kestran.1.in', and README.md).\n",
+               out);
+}
+
+void printVersion(std::FILE* out)
+{
+    std::fprintf(out, "kestran %s\n", KESTRAN_VERSION);
+    if (kBuildCommit[0] != '\0')
+        std::fprintf(out, "commit %s%s\n", kBuildCommit, kBuildCommitModified ? " with uncommitted changes" : "");
 }
 
 int kestranMain(int argc, const char* const* argv) { return kestranMain(argc, argv, systemI2cKernel()); }
@@ -142,7 +156,7 @@ int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
         return flushedStatus();
     }
     if (options.version) {
-        std::printf("kestran %s\n", KESTRAN_VERSION);
+        printVersion(stdout);
         return flushedStatus();
     }
 
