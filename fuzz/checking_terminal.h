@@ -25,7 +25,6 @@ public:
                 std::abort();
             }
         }
-        written_ += text.size();
     }
     void setColour(Colour) override {}
     void clear() override {}
@@ -38,12 +37,9 @@ public:
     }
     void flush() override {}
 
-    std::size_t written() const { return written_; }
-
 private:
     std::string_view keys_;
     std::size_t next_ = 0;
-    std::size_t written_ = 0;
 };
 
 }  // namespace kestran::fuzzing
