@@ -159,8 +159,8 @@ std::string Session::recordingText() const
     std::string text = "# Recorded with kestran " KESTRAN_VERSION ", " + startedAt_ + " to " +
                        localTime(std::time(nullptr)) + "\n";
     text += "# Backend: " + backendName_ + ", adapter firmware " + version + "\n";
-    text += "# " + std::to_string(recorder_->transactions()) +
-            " transactions. Replay: kestran --simulate " + options_.recordPath + "\n";
+    text += "# Bus transactions: " + std::to_string(recorder_->transactions()) +
+            ". Replay: kestran --simulate " + options_.recordPath + "\n";
     text += "about recorded " + startedAt_.substr(0, 16) + " from " + backendName_ + "\n";
     return text + recorder_->packLines();
 }

@@ -316,7 +316,7 @@ TEST_F(RecordFileTest, TheRecordingIsWrittenAfterEachScreenAndAtTheEnd)
         return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
     }());
     std::getline(lines, line);
-    EXPECT_EQ(line, "# 2 transactions. Replay: kestran --simulate " + path);
+    EXPECT_EQ(line, "# Bus transactions: 2. Replay: kestran --simulate " + path);
     std::getline(lines, line);
     EXPECT_EQ(line.rfind("about recorded 20", 0), 0u) << line;
     EXPECT_THAT(line, HasSubstr(" from the simulator, pack test.pack"));
