@@ -232,7 +232,9 @@ bool PackRecorder::replayTakes(const Failure& write) const
 std::string PackRecorder::packLines() const
 {
     std::string text = "\n# What the gauge answered; where a register answered differently, its last answer.\n";
-    for (const auto& [reg, seen] : seen_) {
+    for (const auto& entry : seen_) {
+        const sim::Register reg = entry.first;
+        const Seen& seen = entry.second;
         if (!seen.answers)
             continue;
         std::vector<std::string> notes;
@@ -248,7 +250,7 @@ std::string PackRecorder::packLines() const
                 notes.push_back(shown);
         }
         const auto same = std::find_if(seen.digests.begin(), seen.digests.end(),
-                                       [&seen](const auto& entry) { return entry.first == seen.lastDigest; });
+                                       [&seen](const auto& digest) { return digest.first == seen.lastDigest; });
         if (const int differed = seen.answers - same->second)
             notes.push_back(formatted("%d of %d answers differed from this last one", differed, seen.answers));
         if (seen.failures)
