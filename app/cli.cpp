@@ -9,6 +9,7 @@
 #include "app/build_commit.h"
 #include "app/menu.h"
 #include "console/posix_terminal.h"
+#include "record/session.h"
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 
@@ -17,6 +18,20 @@
 #endif
 
 namespace kestran {
+namespace {
+
+// The FILE of "--name FILE" or "--name=FILE"; a following option is no file,
+// "-" is. Empty when none is given.
+std::string fileArgument(std::string_view arg, int argc, const char* const* argv, int& n)
+{
+    if (const std::size_t equals = arg.find('='); equals != std::string_view::npos)
+        return std::string(arg.substr(equals + 1));
+    if (n + 1 < argc && (argv[n + 1][0] != '-' || std::string_view(argv[n + 1]) == "-"))
+        return argv[++n];
+    return "";
+}
+
+}  // namespace
 
 bool parseCommandLine(int argc, const char* const* argv, Options& options, std::string& error)
 {
@@ -49,10 +64,28 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
                 error = "--i2c needs a bus: /dev/i2c-N, N, or the adapter's name (i2cdetect -l lists them)";
                 return false;
             }
+        } else if (arg == "--record" || arg.starts_with("--record=")) {
+            options.record = fileArgument(arg, argc, argv, n);
+            if (options.record.empty()) {
+                error = "--record needs a file to keep the recording in";
+                return false;
+            }
+        } else if (arg == "--trace" || arg.starts_with("--trace=")) {
+            options.trace = fileArgument(arg, argc, argv, n);
+            if (options.trace.empty()) {
+                error = "--trace needs a file, or - for standard error";
+                return false;
+            }
+        } else if (arg == "--force") {
+            options.force = true;
         } else {
             error = "unknown option '" + std::string(arg) + "'";
             return false;
         }
+    }
+    if (options.force && options.record.empty() && options.trace.empty()) {
+        error = "--force goes with --record or --trace: it lets them replace an existing file";
+        return false;
     }
     return true;
 }
@@ -70,6 +103,11 @@ void printHelp(std::FILE* out)
                "      --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus\n"
                "                         instead; BUS is /dev/i2c-N, N, or the adapter's name\n"
                "                         (i2cdetect -l)\n"
+               "      --record FILE      keep what the gauge answers in FILE, a pack that\n"
+               "                         the simulator replays; rewritten after every screen\n"
+               "      --trace FILE       write every bus transaction to FILE as it happens\n"
+               "                         (- for standard error)\n"
+               "      --force            let --record and --trace replace an existing FILE\n"
                "  -h, --help             show this help and exit\n"
                "      --version          show the version and exit\n"
                "\n"
@@ -120,6 +158,7 @@ int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
     }
 
     std::unique_ptr<Adapter> backend;
+    std::string backendName = "the adapter library libsmbusb.so";
     if (options.backend == Backend::Simulator) {
         sim::Pack pack;
         if (!sim::loadPack(options.pack, pack, error)) {
@@ -127,6 +166,7 @@ int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
             return 2;
         }
         backend = std::make_unique<sim::SimulatedGauge>(std::move(pack));
+        backendName = "the simulator, pack " + options.pack;
     } else if (options.backend == Backend::I2cDev) {
         // The open result carries the tool's own version, as the simulator's does.
         const sim::Version v = sim::simulatorVersion();
@@ -135,18 +175,24 @@ int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
             std::fprintf(stderr, "kestran: %s\n", error.c_str());
             return 2;
         }
+        backendName = "the kernel's I2C bus " + i2c->device();
         backend = std::move(i2c);
     } else {
         backend = std::make_unique<VendorLibraryAdapter>();
     }
-    setCurrentAdapter(backend.get());
+    record::Session session;
+    if (!session.open({options.record, options.trace, options.force}, error)) {
+        std::fprintf(stderr, "kestran: %s\n", error.c_str());
+        return 2;
+    }
+    setCurrentAdapter(&session.wrap(*backend, backendName));
     PosixTerminal terminal;
     setCurrentTerminal(&terminal);
-    const int exitStatus = runTool();
+    const int exitStatus = runTool([&session] { session.screenEnded(); });
     terminal.restore();
     setCurrentTerminal(nullptr);
     setCurrentAdapter(nullptr);
-    return exitStatus;
+    return session.finish(exitStatus);
 }
 
 }  // namespace kestran

@@ -15,6 +15,9 @@ struct Options {
     Backend backend = Backend::VendorLibrary;
     std::string pack;  // with Backend::Simulator: a built-in pack's name or a pack file's path
     std::string bus;   // with Backend::I2cDev: /dev/i2c-N, N, or the adapter's name
+    std::string record;  // --record FILE: keep what the gauge answers there, as a pack
+    std::string trace;   // --trace FILE: every bus transaction as it happens; "-" for standard error
+    bool force = false;  // --force: those files may replace existing ones
     bool help = false;
     bool version = false;
 };

@@ -127,7 +127,7 @@ ScreenRoutine screenFor(int key)
 
 }  // namespace
 
-int runTool()
+int runTool(const std::function<void()>& screenEnded)
 {
     clearScreen();
     printStartBanner();
@@ -159,6 +159,8 @@ int runTool()
         } else if (ScreenRoutine screen = screenFor(choice)) {
             clearScreen();
             screen();
+            if (screenEnded)
+                screenEnded();
             setColour(LightRed);
             pause();
         }

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <optional>
 
 namespace kestran::sim {
 namespace {
 
-constexpr std::string_view kKinds = "about, pec, word, block, mac, stored, mba, fail, short or flaky";
+constexpr std::string_view kKinds = "about, pec, word, block, mac, stored, mba, fail, short, flaky or drop";
 
 struct Token {
     std::string_view text;  // without its quotes when quoted
@@ -97,7 +98,8 @@ public:
     struct Fault {
         Register reg;
         int line;
-        int shortCount;  // -1: the read fails
+        int shortCount;  // -1: the read fails...
+        int result;      // ...with this result
     };
     std::optional<Fault> fault;  // a fault line, applied once every answer is known
 
@@ -113,8 +115,10 @@ private:
     bool target(std::string_view usage, std::size_t& at, Register& reg);
     bool bytes(Register reg, std::size_t from, std::vector<std::uint8_t>& out);
     bool answer(std::string_view usage);
+    bool failure(const Token& token, long& result);
     bool faultLine(bool isShort);
     bool flaky();
+    bool drop();
 
     Pack& pack_;
     int line_;
@@ -262,6 +266,16 @@ bool LineParser::answer(std::string_view usage)
     return true;
 }
 
+// The result a failing transaction returns: negative, as every failure is.
+bool LineParser::failure(const Token& token, long& result)
+{
+    if (!number(token, INT_MIN, INT_MAX, result, "result", "-2147483648 to -1"))
+        return false;
+    if (result >= 0)
+        return fail("result " + spelled(token.text) + " is no failure: a failure is negative, as in -9");
+    return true;
+}
+
 bool LineParser::faultLine(bool isShort)
 {
     const std::vector<Token>& tokens = *tokens_;
@@ -281,9 +295,15 @@ bool LineParser::faultLine(bool isShort)
             return false;
         ++at;
     }
+    long result = kBusFailure;
+    if (!isShort && at < tokens.size()) {
+        if (!failure(tokens[at], result))
+            return false;
+        ++at;
+    }
     if (at < tokens.size())
         return fail("unexpected " + shown(tokens[at]) + " after " + describe(reg));
-    fault = Fault{reg, line_, static_cast<int>(count)};
+    fault = Fault{reg, line_, static_cast<int>(count), static_cast<int>(result)};
     return true;
 }
 
@@ -310,6 +330,24 @@ bool LineParser::flaky()
         pack_.flakySeed = static_cast<std::uint64_t>(seed);
     }
     return firstTime("flaky");
+}
+
+// "drop N [RESULT]": the Nth transaction of the run fails.
+bool LineParser::drop()
+{
+    const std::vector<Token>& tokens = *tokens_;
+    if (tokens.size() != 2 && tokens.size() != 3)
+        return fail("drop needs the number of the transaction that fails and may give its result, as in: drop 17 -5");
+    long transaction = 0;
+    if (!number(tokens[1], 1, 0xFFFFFFFFL, transaction, "transaction number", "1 to 4294967295"))
+        return false;
+    long result = kBusFailure;
+    if (tokens.size() == 3 && !failure(tokens[2], result))
+        return false;
+    if (!firstTime("drop " + std::to_string(transaction)))
+        return false;
+    pack_.drops[static_cast<std::uint64_t>(transaction)] = static_cast<int>(result);
+    return true;
 }
 
 bool LineParser::parse(const std::vector<Token>& tokens, std::string_view content, std::string& reason)
@@ -343,6 +381,8 @@ bool LineParser::parse(const std::vector<Token>& tokens, std::string_view conten
         ok = faultLine(kind == "short");
     } else if (kind == "flaky") {
         ok = flaky();
+    } else if (kind == "drop") {
+        ok = drop();
     } else {
         ok = fail("unknown line " + shown(first) + ": a line starts with " + std::string(kKinds));
     }
@@ -410,20 +450,28 @@ bool parsePack(std::string_view text, std::string_view file, Pack& pack, PackErr
         if (parser.fault)
             faults.push_back(*parser.fault);
     }
-    // Faults may come before or after the register they spoil.
+    // Faults may come before or after the register they spoil. A fail line
+    // needs no answer to spoil: it is then the register's own answer, which
+    // also keeps a selection from falling back to the plain register. Shorts
+    // first, so a short never takes a fail line for an answer.
+    std::stable_partition(faults.begin(), faults.end(), [](const LineParser::Fault& f) { return f.shortCount >= 0; });
     for (const LineParser::Fault& fault : faults) {
         error.line = fault.line;
-        const std::string verb = fault.shortCount < 0 ? "fail" : "short";
+        if (fault.shortCount < 0) {
+            const auto [it, fresh] = pack.answers.try_emplace(fault.reg);
+            Answer& answer = it->second;
+            if (fresh)
+                answer.line = fault.line;
+            answer.fails = true;
+            answer.failResult = fault.result;
+            continue;
+        }
         auto it = pack.answers.find(fault.reg);
         if (it == pack.answers.end()) {
-            error.reason = verb + " names " + describe(fault.reg) + ", which this pack does not answer";
+            error.reason = "short names " + describe(fault.reg) + ", which this pack does not answer";
             return false;
         }
         Answer& answer = it->second;
-        if (fault.shortCount < 0) {
-            answer.fails = true;
-            continue;
-        }
         const std::size_t full = answer.data.size() + (fault.reg.via == Via::BlockAccess ? 2 : 0);
         if (static_cast<std::size_t>(fault.shortCount) >= full) {
             error.reason = "short " + std::to_string(fault.shortCount) + " is not shorter than the " +

@@ -4,7 +4,10 @@
  *   STANDIN_WORD   result of every Read Word (default -9)
  *   STANDIN_BLOCK  result of every Block Read (default -9); that many bytes
  *                  (at most 300) are written, counting up from 0x41
+ *   STANDIN_CRASH_AT  the call with this number (every call counts, from 1)
+ *                  takes the process down, as a library that crashes would
  */
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,6 +21,10 @@ static long fromEnv(const char* name, long fallback)
 static void logCall(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void logCall(const char* format, ...)
 {
+    static long calls = 0;
+    const long crashAt = fromEnv("STANDIN_CRASH_AT", 0);
+    if (crashAt > 0 && ++calls >= crashAt)
+        raise(SIGKILL);
     const char* path = getenv("STANDIN_LOG");
     if (!path)
         return;
