@@ -52,11 +52,13 @@ int SMBWriteBlock(int address, int command, std::span<const std::uint8_t> data)
 
 void Sleep(unsigned ms) { current->sleepMs(ms); }
 
+#ifndef _WIN32  // Windows sleeps in adapter/sleep_windows.cpp
 void sleepRealMs(unsigned ms)
 {
     timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
+#endif
 
 }  // namespace kestran

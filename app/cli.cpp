@@ -4,12 +4,16 @@
 #include <memory>
 #include <string_view>
 
-#include "adapter/i2c_dev.h"
+#include "adapter/library_loader.h"
 #include "adapter/vendor_library.h"
 #include "app/menu.h"
-#include "console/posix_terminal.h"
+#include "console/platform_terminal.h"
 #include "sim/catalog.h"
 #include "sim/gauge.h"
+
+#ifndef _WIN32
+#include "adapter/i2c_dev.h"  // the kernel's i2c-dev: Linux only
+#endif
 
 #ifndef KESTRAN_VERSION
 #define KESTRAN_VERSION "0.0.0"
@@ -38,6 +42,7 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
                 error = "--simulate= needs a pack: a built-in pack's name or a pack file";
                 return false;
             }
+#ifndef _WIN32
         } else if (arg == "--i2c" || arg.starts_with("--i2c=")) {
             options.backend = Backend::I2cDev;
             if (arg == "--i2c")
@@ -48,6 +53,7 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
                 error = "--i2c needs a bus: /dev/i2c-N, N, or the adapter's name (i2cdetect -l lists them)";
                 return false;
             }
+#endif
         } else {
             error = "unknown option '" + std::string(arg) + "'";
             return false;
@@ -61,13 +67,18 @@ void printHelp(std::FILE* out)
     std::fputs("Usage: kestran [OPTION]\n"
                "Inspect the fuel gauge of a smart battery pack (SMBus address 0x16)\n"
                "through the USB adapter (vendor id 0x04B4, product id 0x8613).\n"
-               "\n"
-               "  (no option)        talk to the adapter through libsmbusb.so\n"
-               "  --simulate [PACK]  talk to a simulated gauge instead; PACK is one of the\n"
-               "                     built-in packs below or a pack file (default: bq20z)\n"
-               "  --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus instead;\n"
-               "                     BUS is /dev/i2c-N, N, or the adapter's name (i2cdetect -l)\n"
-               "  --help             show this help and exit\n"
+               "\n",
+               out);
+    std::fprintf(out, "  (no option)        talk to the adapter through %s\n", kAdapterLibraryFile);
+    std::fputs("  --simulate [PACK]  talk to a simulated gauge instead; PACK is one of the\n"
+               "                     built-in packs below or a pack file (default: bq20z)\n",
+               out);
+#ifndef _WIN32
+    std::fputs("  --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus instead;\n"
+               "                     BUS is /dev/i2c-N, N, or the adapter's name (i2cdetect -l)\n",
+               out);
+#endif
+    std::fputs("  --help             show this help and exit\n"
                "  --version          show the version and exit\n"
                "\n"
                "Built-in packs:\n",
@@ -86,9 +97,10 @@ void printHelp(std::FILE* out)
     }
 }
 
-int kestranMain(int argc, const char* const* argv) { return kestranMain(argc, argv, systemI2cKernel()); }
+namespace {
 
-int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
+// The whole program; kernel is the i2c-dev backend's kernel (none on Windows).
+int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel* kernel)
 {
     Options options;
     std::string error;
@@ -113,20 +125,22 @@ int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
             return 2;
         }
         backend = std::make_unique<sim::SimulatedGauge>(std::move(pack));
+#ifndef _WIN32
     } else if (options.backend == Backend::I2cDev) {
         // The open result carries the tool's own version, as the simulator's does.
         const sim::Version v = sim::simulatorVersion();
-        auto i2c = std::make_unique<I2cDevAdapter>(kernel, v.major | (v.minor << 8) | (v.patch << 16));
+        auto i2c = std::make_unique<I2cDevAdapter>(*kernel, v.major | (v.minor << 8) | (v.patch << 16));
         if (!i2c->attach(options.bus, error)) {
             std::fprintf(stderr, "kestran: %s\n", error.c_str());
             return 2;
         }
         backend = std::move(i2c);
+#endif
     } else {
         backend = std::make_unique<VendorLibraryAdapter>();
     }
     setCurrentAdapter(backend.get());
-    PosixTerminal terminal;
+    PlatformTerminal terminal;
     setCurrentTerminal(&terminal);
     const int exitStatus = runTool();
     terminal.restore();
@@ -134,5 +148,15 @@ int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
     setCurrentAdapter(nullptr);
     return exitStatus;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int kestranMain(int argc, const char* const* argv) { return runCommandLine(argc, argv, nullptr); }
+#else
+int kestranMain(int argc, const char* const* argv) { return kestranMain(argc, argv, systemI2cKernel()); }
+
+int kestranMain(int argc, const char* const* argv, I2cKernel& kernel) { return runCommandLine(argc, argv, &kernel); }
+#endif
 
 }  // namespace kestran
