@@ -27,6 +27,9 @@ list(REMOVE_ITEM KESTRAN_TEST_SOURCES ${KESTRAN_POSIX_ONLY_TESTS})
 
 add_executable(kestran_tests ${KESTRAN_TEST_SOURCES} windows/pty_run_windows.cpp windows/process_run.cpp)
 target_link_libraries(kestran_tests PRIVATE kestran_testsupport GTest::gtest_main)
+# GoogleTest's headers compiled once, not once per test file: the cross
+# compiler is slow to read them.
+target_precompile_headers(kestran_tests PRIVATE <gmock/gmock.h> <gtest/gtest.h> <string> <vector>)
 # Where kestran.exe and the stand-ins are, from the test program's own folder,
 # so the build folder can be copied to a Windows machine and run there.
 file(RELATIVE_PATH KESTRAN_BINARY_FROM_TESTS ${CMAKE_CURRENT_BINARY_DIR} ${PROJECT_BINARY_DIR}/kestran.exe)
