@@ -230,7 +230,7 @@ TEST_F(WindowsConsoleTest, ThePauseWaitsForAKeyPressedLater)
     WindowsTerminal terminal(buffer, input, WindowsTerminal::Colours::AttributesOnly);
     const ULONGLONG start = GetTickCount64();
     std::thread presser([input] {
-        Sleep(200);
+        ::Sleep(200);
         const INPUT_RECORD press = key(true, VK_RETURN, L'\r');
         DWORD written = 0;
         WriteConsoleInputW(input, &press, 1, &written);
