@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "adapter/pec.h"
+#include "adapter/precise_sleep.h"
 
 namespace kestran {
 namespace {
@@ -99,8 +100,13 @@ bool resolve(std::string_view bus, const std::vector<I2cBus>& buses, Target& tar
                 if (std::string_view(b.name).starts_with(bus))
                     matches.push_back(&b);
             if (matches.size() > 1) {
-                error = "'" + std::string(bus) + "' begins the names of " + std::to_string(matches.size()) +
-                        " I2C buses; give its number or more of its name:" + busLines(matches);
+                // Built by appending: GCC 12 at -O3 warns (wrongly) about overlapping
+                // copies in `"literal" + std::string&&`.
+                std::string message = "'";
+                message.append(bus).append("' begins the names of ").append(std::to_string(matches.size()));
+                message += " I2C buses; give its number or more of its name:";
+                message += busLines(matches);
+                error = std::move(message);
                 return false;
             }
             if (matches.empty()) {

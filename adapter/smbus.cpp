@@ -1,8 +1,6 @@
 #include "adapter/smbus.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <ctime>
 
 namespace kestran {
 namespace {
@@ -22,6 +20,7 @@ public:
 
 NoAdapter noAdapter;
 Adapter* current = &noAdapter;
+std::uint64_t requestedSleepMs = 0;
 
 }  // namespace
 
@@ -50,15 +49,13 @@ int SMBWriteBlock(int address, int command, std::span<const std::uint8_t> data)
     return current->writeBlock(address, command, data);
 }
 
-void Sleep(unsigned ms) { current->sleepMs(ms); }
-
-#ifndef _WIN32  // Windows sleeps in adapter/sleep_windows.cpp
-void sleepRealMs(unsigned ms)
+void Sleep(unsigned ms)
 {
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    requestedSleepMs += ms;
+    current->sleepMs(ms);
 }
-#endif
+
+std::uint64_t sleptMs() { return requestedSleepMs; }
+
 
 }  // namespace kestran

@@ -38,9 +38,6 @@ public:
 // The process-wide backend. main installs one; tests install a double.
 void setCurrentAdapter(Adapter* adapter);
 
-// The real millisecond sleep, for the backends whose pauses are real (the
-// adapter library, the simulator).
-void sleepRealMs(unsigned ms);
 
 int SMBOpenDeviceVIDPID(int vid, int pid);
 int SMBCloseDevice();
@@ -53,5 +50,8 @@ int SMBWriteWord(int address, int command, int value);
 int SMBReadBlock(int address, int command, std::span<std::uint8_t> dest);
 int SMBWriteBlock(int address, int command, std::span<const std::uint8_t> data);
 void Sleep(unsigned ms);
+// The milliseconds of sleep asked for through Sleep since the start: a
+// screen's floor is the difference across it.
+std::uint64_t sleptMs();
 
 }  // namespace kestran

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "adapter/library_loader.h"
+#include "adapter/precise_sleep.h"
 
 namespace kestran {
 namespace {

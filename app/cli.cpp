@@ -6,6 +6,7 @@
 
 #include "adapter/library_loader.h"
 #include "adapter/vendor_library.h"
+#include "app/build_commit.h"
 #include "app/menu.h"
 #include "console/platform_terminal.h"
 #include "sim/catalog.h"
@@ -64,22 +65,24 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
 
 void printHelp(std::FILE* out)
 {
-    std::fputs("Usage: kestran [OPTION]\n"
+    std::fputs("Usage: kestran [OPTION]...\n"
                "Inspect the fuel gauge of a smart battery pack (SMBus address 0x16)\n"
-               "through the USB adapter (vendor id 0x04B4, product id 0x8613).\n"
-               "\n",
+               "through the USB adapter (vendor id 0x04B4, product id 0x8613).\n",
                out);
-    std::fprintf(out, "  (no option)        talk to the adapter through %s\n", kAdapterLibraryFile);
-    std::fputs("  --simulate [PACK]  talk to a simulated gauge instead; PACK is one of the\n"
-               "                     built-in packs below or a pack file (default: bq20z)\n",
+    std::fprintf(out, "With no option, talk to the adapter through %s.\n", kAdapterLibraryFile);
+    std::fputs("\n"
+               "Options:\n"
+               "      --simulate [PACK]  talk to a simulated gauge instead; PACK is one of the\n"
+               "                         built-in packs below or a pack file (default: bq20z)\n",
                out);
 #ifndef _WIN32
-    std::fputs("  --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus instead;\n"
-               "                     BUS is /dev/i2c-N, N, or the adapter's name (i2cdetect -l)\n",
+    std::fputs("      --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus\n"
+               "                         instead; BUS is /dev/i2c-N, N, or the adapter's name\n"
+               "                         (i2cdetect -l)\n",
                out);
 #endif
-    std::fputs("  --help             show this help and exit\n"
-               "  --version          show the version and exit\n"
+    std::fputs("  -h, --help             show this help and exit\n"
+               "      --version          show the version and exit\n"
                "\n"
                "Built-in packs:\n",
                out);
@@ -95,6 +98,23 @@ void printHelp(std::FILE* out)
         std::fprintf(out, "  %-*.*s %s%s\n", nameWidth, static_cast<int>(builtin.name.size()), builtin.name.data(), about.c_str(),
                      builtin.name == sim::kDefaultPack ? " (default)" : "");
     }
+#ifdef _WIN32
+    std::fputs("\n"
+               "Menu keys, pack format and exit statuses: README.md in the source tree.\n",
+               out);
+#else
+    std::fputs("\n"
+               "Menu keys, pack format and exit statuses: 'man kestran' (in the source\n"
+               "tree: 'man -l docs/kestran.1.in', and README.md).\n",
+               out);
+#endif
+}
+
+void printVersion(std::FILE* out)
+{
+    std::fprintf(out, "kestran %s\n", KESTRAN_VERSION);
+    if (kBuildCommit[0] != '\0')
+        std::fprintf(out, "commit %s%s\n", kBuildCommit, kBuildCommitModified ? " with uncommitted changes" : "");
 }
 
 namespace {
@@ -113,7 +133,7 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
         return 0;
     }
     if (options.version) {
-        std::printf("kestran %s\n", KESTRAN_VERSION);
+        printVersion(stdout);
         return 0;
     }
 

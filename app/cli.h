@@ -22,6 +22,8 @@ struct Options {
 // Fills options from argv; on a usage error returns false with a one-line reason in error.
 bool parseCommandLine(int argc, const char* const* argv, Options& options, std::string& error);
 void printHelp(std::FILE* out);
+// The version, and the commit of a build from a git checkout.
+void printVersion(std::FILE* out);
 
 // The whole program: command line, backend, terminal, then the menu.
 int kestranMain(int argc, const char* const* argv);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "adapter/precise_sleep.h"
+
 #ifndef KESTRAN_VERSION
 #define KESTRAN_VERSION "0.0.0"
 #endif

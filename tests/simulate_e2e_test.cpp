@@ -101,7 +101,7 @@ TEST(SimulateEndToEnd, HelpListsTheBuiltInPacksOneLineEach)
     EXPECT_NE(help.screen.find("  --simulate [PACK]  "), std::string::npos);
     const std::size_t list = help.screen.find("Built-in packs:\n");
     ASSERT_NE(list, std::string::npos);
-    const std::string packs = help.screen.substr(list);
+    const std::string packs = help.screen.substr(list, help.screen.find("\n\n", list) + 1 - list);
     for (const char* name : {"bq20z ", "bq20z-boot ", "bq20z-flaky ", "bq20z-full ", "bq20z-unsealed ", "bq30z55 ",
                              "bq40z50 ", "bq9000 ", "bq30z55-boot ", "bq30z55-full ", "bq30z55-unsealed ",
                              "bq9000-boot0502 ", "bq9000-boot9002 ", "bq9000-calib ", "bq9000-unknown ",

@@ -21,7 +21,7 @@
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 #include "tests/noheap/fixed_terminal.h"
-#include "tests/noheap/heap_count.h"
+#include "bench/heap_count.h"
 
 namespace kestran::sim {
 // Test names show the pack, not its bytes.
@@ -30,6 +30,8 @@ void PrintTo(const BuiltinPack& pack, std::ostream* out) { *out << pack.name; }
 
 namespace kestran::testing {
 namespace {
+
+using namespace kestran::measure;
 
 struct ScreenRoutine {
     const char* name;

@@ -17,10 +17,11 @@ add_library(kestran_testsupport STATIC support/recording_adapter.cpp)
 target_link_libraries(kestran_testsupport PUBLIC kestran_core GTest::gtest GTest::gmock)
 
 # Left out here: the kernel's i2c-dev (Linux only), the POSIX pseudo-terminal
-# helper's own tests and the end-to-end tests built on POSIX signals; the
-# end-to-end tests of kestran.exe are in tests/windows/. The tests of
+# helper's own tests, the end-to-end tests built on POSIX signals and the
+# installed files of the Debian package; the end-to-end tests of kestran.exe
+# are in tests/windows/. The tests of
 # simulate_e2e_test.cpp that need a pseudo-terminal skip, saying so.
-set(KESTRAN_POSIX_ONLY_TESTS i2c_cli_test.cpp i2c_dev_test.cpp pty_run_test.cpp e2e_test.cpp)
+set(KESTRAN_POSIX_ONLY_TESTS i2c_cli_test.cpp i2c_dev_test.cpp pty_run_test.cpp e2e_test.cpp install_test.cpp)
 file(GLOB KESTRAN_TEST_SOURCES CONFIGURE_DEPENDS *_test.cpp windows/*_test.cpp)
 list(TRANSFORM KESTRAN_POSIX_ONLY_TESTS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 list(REMOVE_ITEM KESTRAN_TEST_SOURCES ${KESTRAN_POSIX_ONLY_TESTS})

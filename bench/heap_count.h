@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace kestran::testing {
+namespace kestran::measure {
 
 // Whether C allocations (malloc and friends) are counted too; false under
 // AddressSanitizer, whose allocator is left alone.
@@ -16,4 +16,4 @@ void armHeapCount();
 // Stops counting and returns the allocations seen since armHeapCount.
 std::size_t disarmHeapCount();
 
-}  // namespace kestran::testing
+}  // namespace kestran::measure

@@ -1,4 +1,4 @@
-#include "tests/noheap/heap_count.h"
+#include "bench/heap_count.h"
 
 #include <atomic>
 #include <cerrno>
@@ -91,7 +91,7 @@ std::size_t align(std::align_val_t alignment) { return static_cast<std::size_t>(
 
 }  // namespace
 
-namespace kestran::testing {
+namespace kestran::measure {
 
 bool countsCAllocations() { return !KESTRAN_ASAN_ALLOCATOR; }
 
@@ -107,7 +107,7 @@ std::size_t disarmHeapCount()
     return gAllocations.load(std::memory_order_relaxed);
 }
 
-}  // namespace kestran::testing
+}  // namespace kestran::measure
 
 void* operator new(std::size_t size) { return allocate(size, kPlain); }
 void* operator new[](std::size_t size) { return allocate(size, kPlain); }
