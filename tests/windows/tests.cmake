@@ -42,6 +42,6 @@ target_compile_definitions(kestran_tests PRIVATE
 add_dependencies(kestran_tests kestran smbusb_standin smbusb_partial)
 
 # One ctest test per program: Wine starts once, not once per test.
-set(KESTRAN_WINE_ENVIRONMENT WINEDEBUG=-all WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix)
+set(KESTRAN_WINE_ENVIRONMENT WINEDEBUG=-all WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix "WINEDLLOVERRIDES=mscoree,mshtml=")
 add_test(NAME kestran_tests COMMAND kestran_tests --gtest_brief=1)
 set_tests_properties(kestran_tests PROPERTIES ENVIRONMENT "${KESTRAN_WINE_ENVIRONMENT}" TIMEOUT 300)
