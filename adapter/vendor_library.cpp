@@ -1,10 +1,9 @@
 #include "adapter/vendor_library.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <array>
 
+#include "adapter/library_loader.h"
 #include "adapter/precise_sleep.h"
 
 namespace kestran {
@@ -13,7 +12,7 @@ namespace {
 template <typename Fn>
 bool resolve(void* handle, const char* name, Fn& fn)
 {
-    fn = reinterpret_cast<Fn>(dlsym(handle, name));
+    fn = reinterpret_cast<Fn>(librarySymbol(handle, name));
     return fn != nullptr;
 }
 
@@ -22,14 +21,14 @@ bool resolve(void* handle, const char* name, Fn& fn)
 VendorLibraryAdapter::~VendorLibraryAdapter()
 {
     if (handle_)
-        dlclose(handle_);
+        unloadLibrary(handle_);
 }
 
 bool VendorLibraryAdapter::load()
 {
     if (handle_)
         return true;
-    void* handle = dlopen("libsmbusb.so", RTLD_NOW);
+    void* handle = loadAdapterLibrary();
     if (!handle)
         return false;
     const bool complete = resolve(handle, "SMBOpenDeviceVIDPID", open_) && resolve(handle, "SMBCloseDevice", close_) &&
@@ -37,7 +36,7 @@ bool VendorLibraryAdapter::load()
                           resolve(handle, "SMBWriteWord", writeWord_) && resolve(handle, "SMBReadBlock", readBlock_) &&
                           resolve(handle, "SMBWriteBlock", writeBlock_);
     if (!complete) {
-        dlclose(handle);
+        unloadLibrary(handle);
         return false;
     }
     handle_ = handle;

@@ -4,20 +4,27 @@
 #include <memory>
 #include <string_view>
 
-#include "adapter/i2c_dev.h"
+#include "adapter/library_loader.h"
 #include "adapter/vendor_library.h"
 #include "app/build_commit.h"
 #include "app/menu.h"
-#include "console/posix_terminal.h"
+#include "console/platform_terminal.h"
+#ifndef _WIN32
 #include "record/session.h"
+#endif
 #include "sim/catalog.h"
 #include "sim/gauge.h"
+
+#ifndef _WIN32
+#include "adapter/i2c_dev.h"  // the kernel's i2c-dev: Linux only
+#endif
 
 #ifndef KESTRAN_VERSION
 #define KESTRAN_VERSION "0.0.0"
 #endif
 
 namespace kestran {
+#ifndef _WIN32
 namespace {
 
 // The FILE of "--name FILE" or "--name=FILE"; a following option is no file,
@@ -32,6 +39,7 @@ std::string fileArgument(std::string_view arg, int argc, const char* const* argv
 }
 
 }  // namespace
+#endif
 
 bool parseCommandLine(int argc, const char* const* argv, Options& options, std::string& error)
 {
@@ -54,6 +62,7 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
                 error = "--simulate= needs a pack: a built-in pack's name or a pack file";
                 return false;
             }
+#ifndef _WIN32
         } else if (arg == "--i2c" || arg.starts_with("--i2c=")) {
             options.backend = Backend::I2cDev;
             if (arg == "--i2c")
@@ -78,6 +87,7 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
             }
         } else if (arg == "--force") {
             options.force = true;
+#endif
         } else {
             error = "unknown option '" + std::string(arg) + "'";
             return false;
@@ -94,21 +104,26 @@ void printHelp(std::FILE* out)
 {
     std::fputs("Usage: kestran [OPTION]...\n"
                "Inspect the fuel gauge of a smart battery pack (SMBus address 0x16)\n"
-               "through the USB adapter (vendor id 0x04B4, product id 0x8613).\n"
-               "With no option, talk to the adapter through libsmbusb.so.\n"
-               "\n"
+               "through the USB adapter (vendor id 0x04B4, product id 0x8613).\n",
+               out);
+    std::fprintf(out, "With no option, talk to the adapter through %s.\n", kAdapterLibraryFile);
+    std::fputs("\n"
                "Options:\n"
                "      --simulate [PACK]  talk to a simulated gauge instead; PACK is one of the\n"
-               "                         built-in packs below or a pack file (default: bq20z)\n"
-               "      --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus\n"
+               "                         built-in packs below or a pack file (default: bq20z)\n",
+               out);
+#ifndef _WIN32
+    std::fputs("      --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus\n"
                "                         instead; BUS is /dev/i2c-N, N, or the adapter's name\n"
                "                         (i2cdetect -l)\n"
                "      --record FILE      keep what the gauge answers in FILE, a pack that\n"
                "                         the simulator replays; rewritten after every screen\n"
                "      --trace FILE       write every bus transaction to FILE as it happens\n"
                "                         (- for standard error)\n"
-               "      --force            let --record and --trace replace an existing FILE\n"
-               "  -h, --help             show this help and exit\n"
+               "      --force            let --record and --trace replace an existing FILE\n",
+               out);
+#endif
+    std::fputs("  -h, --help             show this help and exit\n"
                "      --version          show the version and exit\n"
                "\n"
                "Built-in packs:\n",
@@ -125,10 +140,16 @@ void printHelp(std::FILE* out)
         std::fprintf(out, "  %-*.*s %s%s\n", nameWidth, static_cast<int>(builtin.name.size()), builtin.name.data(), about.c_str(),
                      builtin.name == sim::kDefaultPack ? " (default)" : "");
     }
+#ifdef _WIN32
+    std::fputs("\n"
+               "Menu keys, pack format and exit statuses: README.md in the source tree.\n",
+               out);
+#else
     std::fputs("\n"
                "Menu keys, pack format and exit statuses: 'man kestran' (in the source\n"
                "tree: 'man -l docs/kestran.1.in', and README.md).\n",
                out);
+#endif
 }
 
 void printVersion(std::FILE* out)
@@ -138,9 +159,10 @@ void printVersion(std::FILE* out)
         std::fprintf(out, "commit %s%s\n", kBuildCommit, kBuildCommitModified ? " with uncommitted changes" : "");
 }
 
-int kestranMain(int argc, const char* const* argv) { return kestranMain(argc, argv, systemI2cKernel()); }
+namespace {
 
-int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
+// The whole program; kernel is the i2c-dev backend's kernel (none on Windows).
+int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel* kernel)
 {
     Options options;
     std::string error;
@@ -167,32 +189,56 @@ int kestranMain(int argc, const char* const* argv, I2cKernel& kernel)
         }
         backend = std::make_unique<sim::SimulatedGauge>(std::move(pack));
         backendName = "the simulator, pack " + options.pack;
+#ifndef _WIN32
     } else if (options.backend == Backend::I2cDev) {
         // The open result carries the tool's own version, as the simulator's does.
         const sim::Version v = sim::simulatorVersion();
-        auto i2c = std::make_unique<I2cDevAdapter>(kernel, v.major | (v.minor << 8) | (v.patch << 16));
+        auto i2c = std::make_unique<I2cDevAdapter>(*kernel, v.major | (v.minor << 8) | (v.patch << 16));
         if (!i2c->attach(options.bus, error)) {
             std::fprintf(stderr, "kestran: %s\n", error.c_str());
             return 2;
         }
         backendName = "the kernel's I2C bus " + i2c->device();
         backend = std::move(i2c);
+#endif
     } else {
         backend = std::make_unique<VendorLibraryAdapter>();
     }
+#ifdef _WIN32
+    // Recording and tracing are not built for Windows yet.
+    PlatformTerminal terminal;
+    setCurrentAdapter(backend.get());
+    setCurrentTerminal(&terminal);
+    const int exitStatus = runTool();
+    terminal.restore();
+    setCurrentTerminal(nullptr);
+    setCurrentAdapter(nullptr);
+    return exitStatus;
+#else
     record::Session session;
     if (!session.open({options.record, options.trace, options.force}, error)) {
         std::fprintf(stderr, "kestran: %s\n", error.c_str());
         return 2;
     }
     setCurrentAdapter(&session.wrap(*backend, backendName));
-    PosixTerminal terminal;
+    PlatformTerminal terminal;  // only now: a refused run leaves the terminal untouched
     setCurrentTerminal(&terminal);
     const int exitStatus = runTool([&session] { session.screenEnded(); });
     terminal.restore();
     setCurrentTerminal(nullptr);
     setCurrentAdapter(nullptr);
     return session.finish(exitStatus);
+#endif
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int kestranMain(int argc, const char* const* argv) { return runCommandLine(argc, argv, nullptr); }
+#else
+int kestranMain(int argc, const char* const* argv) { return kestranMain(argc, argv, systemI2cKernel()); }
+
+int kestranMain(int argc, const char* const* argv, I2cKernel& kernel) { return runCommandLine(argc, argv, &kernel); }
+#endif
 
 }  // namespace kestran

@@ -1,5 +1,5 @@
-// The command line of the Linux tool: no options runs on the adapter library,
-// --simulate on a simulated gauge, --i2c on a kernel I2C/SMBus bus.
+// The command line: no options runs on the adapter library, --simulate on a
+// simulated gauge, --i2c (Linux only) on a kernel I2C/SMBus bus.
 #pragma once
 
 #include <cstdio>
@@ -30,7 +30,9 @@ void printVersion(std::FILE* out);
 
 // The whole program: command line, backend, terminal, then the menu.
 int kestranMain(int argc, const char* const* argv);
+#ifndef _WIN32
 // The same with the i2c-dev backend talking to `kernel` (tests pass a stand-in).
 int kestranMain(int argc, const char* const* argv, I2cKernel& kernel);
+#endif
 
 }  // namespace kestran

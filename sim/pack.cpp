@@ -110,7 +110,8 @@ private:
         return false;
     }
     bool firstTime(std::string_view keyword);
-    bool number(const Token& token, long min, long max, long& value, std::string_view what, std::string_view range);
+    bool number(const Token& token, std::int64_t min, std::int64_t max, std::int64_t& value, std::string_view what,
+                std::string_view range);
     bool code(const Token& token, Via via, int& value);
     bool target(std::string_view usage, std::size_t& at, Register& reg);
     bool bytes(Register reg, std::size_t from, std::vector<std::uint8_t>& out);
@@ -137,8 +138,9 @@ bool LineParser::firstTime(std::string_view keyword)
 
 // Hex with 0x, or decimal without leading zeros (so 0057 read from a hex dump
 // is not silently taken for fifty-seven); a minus sign when min is negative.
-bool LineParser::number(const Token& token, long min, long max, long& value, std::string_view what,
-                        std::string_view range)
+// 64-bit throughout: a seed reaches 4294967295, past a Windows long.
+bool LineParser::number(const Token& token, std::int64_t min, std::int64_t max, std::int64_t& value,
+                        std::string_view what, std::string_view range)
 {
     std::string_view text = token.text;
     const bool negative = !token.quoted && min < 0 && text.starts_with('-');
@@ -149,15 +151,15 @@ bool LineParser::number(const Token& token, long min, long max, long& value, std
         base = 16;
         text.remove_prefix(2);
     }
-    unsigned long magnitude = 0;
+    std::uint64_t magnitude = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
     if (token.quoted || text.empty() || end != text.data() + text.size() || error == std::errc::invalid_argument)
         return fail(shown(token) + " is not a number");
     if (base == 10 && text.size() > 1 && text[0] == '0')
         return fail(shown(token) + " is ambiguous: write hex as 0x" + spelled(text) +
                     ", decimal without leading zeros");
-    const bool tooBig = error == std::errc::result_out_of_range || magnitude > static_cast<unsigned long>(max) + 1;
-    value = negative ? -static_cast<long>(magnitude) : static_cast<long>(magnitude);
+    const bool tooBig = error == std::errc::result_out_of_range || magnitude > static_cast<std::uint64_t>(max) + 1;
+    value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     if (tooBig || value < min || value > max)
         return fail(std::string(what) + " " + spelled(token.text) + " is out of range (" + std::string(range) + ")");
     return true;
@@ -165,7 +167,7 @@ bool LineParser::number(const Token& token, long min, long max, long& value, std
 
 bool LineParser::code(const Token& token, Via via, int& value)
 {
-    long parsed = 0;
+    std::int64_t parsed = 0;
     bool ok = false;
     if (via == Via::Word || via == Via::Block)
         ok = number(token, 0, 0xFF, parsed, "command code", "0x00 to 0xFF");
@@ -251,7 +253,7 @@ bool LineParser::answer(std::string_view usage)
     if (isWordVia(reg.via)) {
         if (at >= tokens.size())
             return fail(std::string(usage));
-        long value = 0;
+        std::int64_t value = 0;
         if (!number(tokens[at], -32768, 0xFFFF, value, "word value", "0 to 65535, or -32768 to -1 for a signed word"))
             return false;
         if (at + 1 < tokens.size())
@@ -285,13 +287,13 @@ bool LineParser::faultLine(bool isShort)
     Register reg{};
     if (!target(usage, at, reg))
         return false;
-    long count = -1;
+    std::int64_t count = -1;
     if (isShort) {
         if (isWordVia(reg.via))
             return fail("short applies to blocks; " + describe(reg) + " is a word");
         if (at >= tokens.size())
             return fail(std::string(usage));
-        if (!number(tokens[at], 0, static_cast<long>(kMaxBlockBytes), count, "count", "0 to 255"))
+        if (!number(tokens[at], 0, static_cast<std::int64_t>(kMaxBlockBytes), count, "count", "0 to 255"))
             return false;
         ++at;
     }
@@ -317,15 +319,15 @@ bool LineParser::flaky()
     if (rate.quoted || !rate.text.ends_with('%'))
         return fail(usage);
     const Token percent{rate.text.substr(0, rate.text.size() - 1), false, rate.start};
-    long value = 0;
+    std::int64_t value = 0;
     if (!number(percent, 0, 100, value, "rate", "0% to 100%"))
         return fail(usage);
     pack_.flakyPercent = static_cast<int>(value);
     if (tokens.size() == 4) {
         if (tokens[2].quoted || tokens[2].text != "seed")
             return fail(usage);
-        long seed = 0;
-        if (!number(tokens[3], 0, 0xFFFFFFFFL, seed, "seed", "0 to 4294967295"))
+        std::int64_t seed = 0;
+        if (!number(tokens[3], 0, 0xFFFFFFFF, seed, "seed", "0 to 4294967295"))
             return false;
         pack_.flakySeed = static_cast<std::uint64_t>(seed);
     }
