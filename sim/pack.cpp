@@ -116,7 +116,7 @@ private:
     bool target(std::string_view usage, std::size_t& at, Register& reg);
     bool bytes(Register reg, std::size_t from, std::vector<std::uint8_t>& out);
     bool answer(std::string_view usage);
-    bool failure(const Token& token, long& result);
+    bool failure(const Token& token, std::int64_t& result);
     bool faultLine(bool isShort);
     bool flaky();
     bool drop();
@@ -269,7 +269,7 @@ bool LineParser::answer(std::string_view usage)
 }
 
 // The result a failing transaction returns: negative, as every failure is.
-bool LineParser::failure(const Token& token, long& result)
+bool LineParser::failure(const Token& token, std::int64_t& result)
 {
     if (!number(token, INT_MIN, INT_MAX, result, "result", "-2147483648 to -1"))
         return false;
@@ -297,7 +297,7 @@ bool LineParser::faultLine(bool isShort)
             return false;
         ++at;
     }
-    long result = kBusFailure;
+    std::int64_t result = kBusFailure;
     if (!isShort && at < tokens.size()) {
         if (!failure(tokens[at], result))
             return false;
@@ -340,10 +340,10 @@ bool LineParser::drop()
     const std::vector<Token>& tokens = *tokens_;
     if (tokens.size() != 2 && tokens.size() != 3)
         return fail("drop needs the number of the transaction that fails and may give its result, as in: drop 17 -5");
-    long transaction = 0;
+    std::int64_t transaction = 0;
     if (!number(tokens[1], 1, 0xFFFFFFFFL, transaction, "transaction number", "1 to 4294967295"))
         return false;
-    long result = kBusFailure;
+    std::int64_t result = kBusFailure;
     if (tokens.size() == 3 && !failure(tokens[2], result))
         return false;
     if (!firstTime("drop " + std::to_string(transaction)))
