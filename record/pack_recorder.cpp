@@ -269,7 +269,7 @@ std::string PackRecorder::packLines() const
         heading = true;
         std::string failure = "fail " + describe(reg);
         if (seen.failResult != kBusFailure)
-            failure += " " + std::to_string(seen.failResult);
+            failure.append(" ").append(std::to_string(seen.failResult));
         text += line(failure, seen.failures > 1 ? std::vector{formatted("%d reads", seen.failures)}
                                                 : std::vector<std::string>{});
     }
@@ -303,7 +303,7 @@ std::string PackRecorder::packLines() const
         heading = true;
         std::string drop = "drop " + std::to_string(failure.number);
         if (failure.result != kBusFailure)
-            drop += " " + std::to_string(failure.result);
+            drop.append(" ").append(std::to_string(failure.result));  // not `" " + string&&`: GCC 12 -O3 misreads it
         text += line(drop, {what});
     }
     return text;
