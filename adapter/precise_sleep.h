@@ -42,7 +42,9 @@ private:
 // before the deadline. 0 ms only relaxes once.
 std::int64_t sleepPrecisely(unsigned ms, SleepClock& clock, WakeMargin& margin);
 
-// The same on CLOCK_MONOTONIC, with this thread's timer slack at its minimum.
+// The same on the system's monotonic clock: CLOCK_MONOTONIC with this
+// thread's timer slack at its minimum (adapter/sleep_posix.cpp), or the
+// performance counter and a high-resolution timer (adapter/sleep_windows.cpp).
 void sleepRealMs(unsigned ms);
 
 }  // namespace kestran

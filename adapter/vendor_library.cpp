@@ -1,12 +1,10 @@
 #include "adapter/vendor_library.h"
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
+#include "adapter/library_loader.h"
 #include "adapter/precise_sleep.h"
 #include "console/spelled.h"
 
@@ -16,42 +14,27 @@ namespace {
 template <typename Fn>
 bool resolve(void* handle, const char* name, Fn& fn)
 {
-    fn = reinterpret_cast<Fn>(dlsym(handle, name));
+    fn = reinterpret_cast<Fn>(librarySymbol(handle, name));
     return fn != nullptr;
-}
-
-// The file the loader took the library from, for a message.
-std::string loadedFrom(void* handle, const std::string& asked)
-{
-    link_map* map = nullptr;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && map->l_name[0])
-        return map->l_name;
-    return asked;
 }
 
 }  // namespace
 
-VendorLibraryAdapter::VendorLibraryAdapter(std::string libraryFile)
-    : libraryFile_(libraryFile.find('/') == std::string::npos ? "./" + libraryFile : std::move(libraryFile))
-{
-}
-
 VendorLibraryAdapter::~VendorLibraryAdapter()
 {
     if (handle_)
-        dlclose(handle_);
+        unloadLibrary(handle_);
 }
 
 bool VendorLibraryAdapter::load()
 {
     if (handle_)
         return true;
-    const std::string asked = libraryFile_.empty() ? kAdapterLibraryName : libraryFile_;
-    void* handle = dlopen(asked.c_str(), RTLD_NOW);
+    std::string why;
+    void* handle = loadAdapterLibrary(libraryFile_, why);
     if (!handle) {
-        const char* why = dlerror();
-        notFoundReason_ = "the adapter library did not load: " +
-                          spelledOut(why ? why : asked.c_str(), 2 * kShownPathBytes);
+        // The loader's message names the file, which may come from the command line.
+        notFoundReason_ = "the adapter library did not load: " + spelledOut(why, 2 * kShownPathBytes);
         return false;
     }
     const struct {
@@ -68,9 +51,12 @@ bool VendorLibraryAdapter::load()
     };
     for (const auto& function : functions) {
         if (!function.found) {
-            notFoundReason_ = "the adapter library " + spelledOut(loadedFrom(handle, asked), kShownPathBytes) +
-                              " has no function " + function.name;
-            dlclose(handle);
+            std::string file = libraryFileOf(handle);
+            if (file.empty())
+                file = libraryFile_.empty() ? kAdapterLibraryFile : libraryFile_;
+            notFoundReason_ = "the adapter library " + spelledOut(file, kShownPathBytes) + " has no function " +
+                              function.name;
+            unloadLibrary(handle);
             return false;
         }
     }
@@ -93,7 +79,6 @@ int VendorLibraryAdapter::openDevice(int vid, int pid)
     }
     return result;
 }
-
 int VendorLibraryAdapter::closeDevice() { return handle_ ? close_() : 0; }
 int VendorLibraryAdapter::enablePec(int enable) { return handle_ ? enablePec_(enable) : kBusFailure; }
 int VendorLibraryAdapter::readWord(int address, int command)

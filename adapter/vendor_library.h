@@ -8,16 +8,13 @@
 
 namespace kestran {
 
-// The library's name as the loader searches for it (never in the current directory).
-constexpr const char* kAdapterLibraryName = "libsmbusb.so";
-
 class VendorLibraryAdapter final : public Adapter {
 public:
-    // kAdapterLibraryName from the loader's search path.
+    // The adapter library as the platform searches for it.
     VendorLibraryAdapter() = default;
     // Exactly this file, for a library that is not installed system-wide; a
-    // bare file name is taken in the current directory, never searched for.
-    explicit VendorLibraryAdapter(std::string libraryFile);
+    // bare file name is the current directory's, never searched for.
+    explicit VendorLibraryAdapter(std::string libraryFile) : libraryFile_(std::move(libraryFile)) {}
     ~VendorLibraryAdapter() override;
     VendorLibraryAdapter(const VendorLibraryAdapter&) = delete;
     VendorLibraryAdapter& operator=(const VendorLibraryAdapter&) = delete;
@@ -40,7 +37,7 @@ public:
 private:
     bool load();
 
-    std::string libraryFile_;  // empty: search for kAdapterLibraryName
+    std::string libraryFile_;  // empty: search for it
     std::string notFoundReason_;
     void* handle_ = nullptr;
     int (*open_)(int, int) = nullptr;

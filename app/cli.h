@@ -1,5 +1,5 @@
-// The command line of the Linux tool: no options runs on the adapter library,
-// --simulate on a simulated gauge, --i2c on a kernel I2C/SMBus bus.
+// The command line: no options runs on the adapter library, --simulate on a
+// simulated gauge, --i2c (Linux only) on a kernel I2C/SMBus bus.
 #pragma once
 
 #include <cstdio>
@@ -15,6 +15,9 @@ struct Options {
     Backend backend = Backend::VendorLibrary;
     std::string pack;  // with Backend::Simulator: a built-in pack's name or a pack file's path
     std::string bus;   // with Backend::I2cDev: /dev/i2c-N, N, or the adapter's name
+    std::string record;  // --record FILE: keep what the gauge answers there, as a pack
+    std::string trace;   // --trace FILE: every bus transaction as it happens; "-" for standard error
+    bool force = false;  // --force: those files may replace existing ones
     std::string library;  // with Backend::VendorLibrary: the library's file; empty to search for it
     bool help = false;
     bool version = false;
@@ -28,7 +31,9 @@ void printVersion(std::FILE* out);
 
 // The whole program: command line, backend, terminal, then the menu.
 int kestranMain(int argc, const char* const* argv);
+#ifndef _WIN32
 // The same with the i2c-dev backend talking to `kernel` (tests pass a stand-in).
 int kestranMain(int argc, const char* const* argv, I2cKernel& kernel);
+#endif
 
 }  // namespace kestran

@@ -126,7 +126,7 @@ ScreenRoutine screenFor(int key)
 }
 
 // The adapter is open: its version, PEC on, then the menu until "0" or the end of input.
-int runMenu(int openResult)
+int runMenu(int openResult, const std::function<void()>& screenEnded)
 {
     printFirmwareVersion(openResult);
     // Placing the console window has no counterpart on a terminal.
@@ -151,6 +151,8 @@ int runMenu(int openResult)
         } else if (ScreenRoutine screen = screenFor(choice)) {
             clearScreen();
             screen();
+            if (screenEnded)
+                screenEnded();
             setColour(LightRed);
             pause();
         }
@@ -159,7 +161,7 @@ int runMenu(int openResult)
 
 }  // namespace
 
-int runTool()
+int runTool(const std::function<void()>& screenEnded)
 {
     clearScreen();
     printStartBanner();
@@ -169,7 +171,7 @@ int runTool()
         return 0;
     }
     try {
-        return runMenu(status);
+        return runMenu(status, screenEnded);
     } catch (...) {
         SMBCloseDevice();  // a run cut short (its output lost) still lets go of the adapter
         throw;

@@ -19,6 +19,13 @@ constexpr std::size_t kMaxPackFileBytes = 1 << 20;
 // readFile's failures that have no errno value of their own.
 constexpr int kNotARegularFile = -1;
 
+#ifdef _WIN32
+constexpr int kOpenFlags = O_RDONLY | O_BINARY;
+#else
+// Non-blocking, in case the path was swapped for a FIFO since the check: checked again once open.
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+#endif
+
 bool isPackSized(off_t size) { return size >= 0 && static_cast<std::uint64_t>(size) <= kMaxPackFileBytes; }
 
 // The whole file, or else the errno value that stopped the read: EISDIR for a
@@ -36,8 +43,7 @@ int readFile(const std::string& path, std::string& text)
         return kNotARegularFile;
     if (!isPackSized(info.st_size))
         return EFBIG;
-    // Non-blocking, in case the path was swapped for a FIFO since: checked again once open.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), kOpenFlags);
     if (fd < 0)
         return errno;
     int failure = 0;

@@ -74,12 +74,15 @@ int SimulatedGauge::enablePec(int enable)
     return 0;
 }
 
-bool SimulatedGauge::reaches(int address)
+int SimulatedGauge::refusal(int address)
 {
     // Drawn for every transaction, so the failures of a seed do not depend on what is asked.
-    const bool dropped =
+    const bool flaked =
         pack_.flakyPercent > 0 && nextRandom(random_) % 100 < static_cast<std::uint64_t>(pack_.flakyPercent);
-    return open_ && address == kGaugeAddress && (pec_ || !pack_.pecRequired) && !dropped;
+    if (const auto drop = pack_.drops.find(++transactions_); drop != pack_.drops.end())
+        return drop->second;
+    const bool reaches = open_ && address == kGaugeAddress && (pec_ || !pack_.pecRequired) && !flaked;
+    return reaches ? 0 : kBusFailure;
 }
 
 // The answer a selection chooses, or none when nothing was selected yet or the
@@ -91,20 +94,20 @@ const Answer* SimulatedGauge::selected(Via via, const std::optional<int>& select
 
 int SimulatedGauge::readWord(int address, int command)
 {
-    if (!reaches(address))
-        return kBusFailure;
+    if (const int refused = refusal(address))
+        return refused;
     const Answer* answer = command == kManufacturerAccess ? selected(Via::MacWord, manufacturerAccess_) : nullptr;
     if (!answer)
         answer = pack_.find(Via::Word, command);
-    if (!answer || answer->fails)
+    if (!answer)
         return kBusFailure;
-    return answer->word;
+    return answer->fails ? answer->failResult : answer->word;
 }
 
 int SimulatedGauge::writeWord(int address, int command, int value)
 {
-    if (!reaches(address))
-        return kBusFailure;
+    if (const int refused = refusal(address))
+        return refused;
     const int word = value & 0xFFFF;
     if (command == kManufacturerAccess) {
         manufacturerAccess_ = word;
@@ -120,8 +123,8 @@ int SimulatedGauge::writeWord(int address, int command, int value)
 
 int SimulatedGauge::readBlock(int address, int command, RawBlock& raw)
 {
-    if (!reaches(address))
-        return kBusFailure;
+    if (const int refused = refusal(address))
+        return refused;
     const Answer* answer = nullptr;
     std::optional<int> echo;
     switch (command) {
@@ -142,8 +145,10 @@ int SimulatedGauge::readBlock(int address, int command, RawBlock& raw)
     }
     if (!answer)
         answer = pack_.find(Via::Block, command);
-    if (!answer || answer->fails)
+    if (!answer)
         return kBusFailure;
+    if (answer->fails)
+        return answer->failResult;
 
     // The reply goes straight into raw, no heap on a screen's path: at most
     // what a short read lets through, and never more than one SMBus block.
@@ -165,8 +170,8 @@ int SimulatedGauge::readBlock(int address, int command, RawBlock& raw)
 
 int SimulatedGauge::writeBlock(int address, int command, std::span<const std::uint8_t> data)
 {
-    if (!reaches(address))
-        return kBusFailure;
+    if (const int refused = refusal(address))
+        return refused;
     if (command == kBlockAccess && data.size() >= 2 && pack_.answersAny(Via::BlockAccess)) {
         blockAccess_ = data[0] | (data[1] << 8);
         return 0;

@@ -37,10 +37,11 @@ public:
     void sleepMs(unsigned ms) override;
 
 private:
-    // Whether the bus carries this transaction to the gauge at all: the adapter
-    // is open, the address is the gauge's, PEC is on if the pack requires it,
-    // and the flaky connection lets it through.
-    bool reaches(int address);
+    // 0 when the bus carries this transaction to the gauge: the adapter is
+    // open, the address is the gauge's, PEC is on if the pack requires it, the
+    // flaky connection lets it through and the pack does not drop it.
+    // Otherwise the failure the transaction returns.
+    int refusal(int address);
     const Answer* selected(Via via, const std::optional<int>& selection) const;
 
     Pack pack_;
@@ -51,6 +52,7 @@ private:
     std::optional<int> storedSelection_;     // last Write Word 0x77
     std::optional<int> blockAccess_;         // last Block Write 0x44
     std::uint64_t random_;
+    std::uint64_t transactions_ = 0;  // counted as the pack's drop lines count them
 };
 
 }  // namespace kestran::sim

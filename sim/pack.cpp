@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <optional>
 
 namespace kestran::sim {
 namespace {
 
-constexpr std::string_view kKinds = "about, pec, word, block, mac, stored, mba, fail, short or flaky";
+constexpr std::string_view kKinds = "about, pec, word, block, mac, stored, mba, fail, short, flaky or drop";
 
 struct Token {
     std::string_view text;  // without its quotes when quoted
@@ -97,7 +98,8 @@ public:
     struct Fault {
         Register reg;
         int line;
-        int shortCount;  // -1: the read fails
+        int shortCount;  // -1: the read fails...
+        int result;      // ...with this result
     };
     std::optional<Fault> fault;  // a fault line, applied once every answer is known
 
@@ -108,13 +110,16 @@ private:
         return false;
     }
     bool firstTime(std::string_view keyword);
-    bool number(const Token& token, long min, long max, long& value, std::string_view what, std::string_view range);
+    bool number(const Token& token, std::int64_t min, std::int64_t max, std::int64_t& value, std::string_view what,
+                std::string_view range);
     bool code(const Token& token, Via via, int& value);
     bool target(std::string_view usage, std::size_t& at, Register& reg);
     bool bytes(Register reg, std::size_t from, std::vector<std::uint8_t>& out);
     bool answer(std::string_view usage);
+    bool failure(const Token& token, std::int64_t& result);
     bool faultLine(bool isShort);
     bool flaky();
+    bool drop();
 
     Pack& pack_;
     int line_;
@@ -133,8 +138,9 @@ bool LineParser::firstTime(std::string_view keyword)
 
 // Hex with 0x, or decimal without leading zeros (so 0057 read from a hex dump
 // is not silently taken for fifty-seven); a minus sign when min is negative.
-bool LineParser::number(const Token& token, long min, long max, long& value, std::string_view what,
-                        std::string_view range)
+// 64-bit throughout: a seed reaches 4294967295, past a Windows long.
+bool LineParser::number(const Token& token, std::int64_t min, std::int64_t max, std::int64_t& value,
+                        std::string_view what, std::string_view range)
 {
     std::string_view text = token.text;
     const bool negative = !token.quoted && min < 0 && text.starts_with('-');
@@ -145,15 +151,15 @@ bool LineParser::number(const Token& token, long min, long max, long& value, std
         base = 16;
         text.remove_prefix(2);
     }
-    unsigned long magnitude = 0;
+    std::uint64_t magnitude = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
     if (token.quoted || text.empty() || end != text.data() + text.size() || error == std::errc::invalid_argument)
         return fail(shown(token) + " is not a number");
     if (base == 10 && text.size() > 1 && text[0] == '0')
         return fail(shown(token) + " is ambiguous: write hex as 0x" + spelled(text) +
                     ", decimal without leading zeros");
-    const bool tooBig = error == std::errc::result_out_of_range || magnitude > static_cast<unsigned long>(max) + 1;
-    value = negative ? -static_cast<long>(magnitude) : static_cast<long>(magnitude);
+    const bool tooBig = error == std::errc::result_out_of_range || magnitude > static_cast<std::uint64_t>(max) + 1;
+    value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     if (tooBig || value < min || value > max)
         return fail(std::string(what) + " " + spelled(token.text) + " is out of range (" + std::string(range) + ")");
     return true;
@@ -161,7 +167,7 @@ bool LineParser::number(const Token& token, long min, long max, long& value, std
 
 bool LineParser::code(const Token& token, Via via, int& value)
 {
-    long parsed = 0;
+    std::int64_t parsed = 0;
     bool ok = false;
     if (via == Via::Word || via == Via::Block)
         ok = number(token, 0, 0xFF, parsed, "command code", "0x00 to 0xFF");
@@ -247,7 +253,7 @@ bool LineParser::answer(std::string_view usage)
     if (isWordVia(reg.via)) {
         if (at >= tokens.size())
             return fail(std::string(usage));
-        long value = 0;
+        std::int64_t value = 0;
         if (!number(tokens[at], -32768, 0xFFFF, value, "word value", "0 to 65535, or -32768 to -1 for a signed word"))
             return false;
         if (at + 1 < tokens.size())
@@ -262,6 +268,16 @@ bool LineParser::answer(std::string_view usage)
     return true;
 }
 
+// The result a failing transaction returns: negative, as every failure is.
+bool LineParser::failure(const Token& token, std::int64_t& result)
+{
+    if (!number(token, INT_MIN, INT_MAX, result, "result", "-2147483648 to -1"))
+        return false;
+    if (result >= 0)
+        return fail("result " + spelled(token.text) + " is no failure: a failure is negative, as in -9");
+    return true;
+}
+
 bool LineParser::faultLine(bool isShort)
 {
     const std::vector<Token>& tokens = *tokens_;
@@ -271,19 +287,25 @@ bool LineParser::faultLine(bool isShort)
     Register reg{};
     if (!target(usage, at, reg))
         return false;
-    long count = -1;
+    std::int64_t count = -1;
     if (isShort) {
         if (isWordVia(reg.via))
             return fail("short applies to blocks; " + describe(reg) + " is a word");
         if (at >= tokens.size())
             return fail(std::string(usage));
-        if (!number(tokens[at], 0, static_cast<long>(kMaxBlockBytes), count, "count", "0 to 255"))
+        if (!number(tokens[at], 0, static_cast<std::int64_t>(kMaxBlockBytes), count, "count", "0 to 255"))
+            return false;
+        ++at;
+    }
+    std::int64_t result = kBusFailure;
+    if (!isShort && at < tokens.size()) {
+        if (!failure(tokens[at], result))
             return false;
         ++at;
     }
     if (at < tokens.size())
         return fail("unexpected " + shown(tokens[at]) + " after " + describe(reg));
-    fault = Fault{reg, line_, static_cast<int>(count)};
+    fault = Fault{reg, line_, static_cast<int>(count), static_cast<int>(result)};
     return true;
 }
 
@@ -297,19 +319,37 @@ bool LineParser::flaky()
     if (rate.quoted || !rate.text.ends_with('%'))
         return fail(usage);
     const Token percent{rate.text.substr(0, rate.text.size() - 1), false, rate.start};
-    long value = 0;
+    std::int64_t value = 0;
     if (!number(percent, 0, 100, value, "rate", "0% to 100%"))
         return fail(usage);
     pack_.flakyPercent = static_cast<int>(value);
     if (tokens.size() == 4) {
         if (tokens[2].quoted || tokens[2].text != "seed")
             return fail(usage);
-        long seed = 0;
-        if (!number(tokens[3], 0, 0xFFFFFFFFL, seed, "seed", "0 to 4294967295"))
+        std::int64_t seed = 0;
+        if (!number(tokens[3], 0, 0xFFFFFFFF, seed, "seed", "0 to 4294967295"))
             return false;
         pack_.flakySeed = static_cast<std::uint64_t>(seed);
     }
     return firstTime("flaky");
+}
+
+// "drop N [RESULT]": the Nth transaction of the run fails.
+bool LineParser::drop()
+{
+    const std::vector<Token>& tokens = *tokens_;
+    if (tokens.size() != 2 && tokens.size() != 3)
+        return fail("drop needs the number of the transaction that fails and may give its result, as in: drop 17 -5");
+    std::int64_t transaction = 0;
+    if (!number(tokens[1], 1, 0xFFFFFFFFL, transaction, "transaction number", "1 to 4294967295"))
+        return false;
+    std::int64_t result = kBusFailure;
+    if (tokens.size() == 3 && !failure(tokens[2], result))
+        return false;
+    if (!firstTime("drop " + std::to_string(transaction)))
+        return false;
+    pack_.drops[static_cast<std::uint64_t>(transaction)] = static_cast<int>(result);
+    return true;
 }
 
 bool LineParser::parse(const std::vector<Token>& tokens, std::string_view content, std::string& reason)
@@ -343,6 +383,8 @@ bool LineParser::parse(const std::vector<Token>& tokens, std::string_view conten
         ok = faultLine(kind == "short");
     } else if (kind == "flaky") {
         ok = flaky();
+    } else if (kind == "drop") {
+        ok = drop();
     } else {
         ok = fail("unknown line " + shown(first) + ": a line starts with " + std::string(kKinds));
     }
@@ -410,20 +452,28 @@ bool parsePack(std::string_view text, std::string_view file, Pack& pack, PackErr
         if (parser.fault)
             faults.push_back(*parser.fault);
     }
-    // Faults may come before or after the register they spoil.
+    // Faults may come before or after the register they spoil. A fail line
+    // needs no answer to spoil: it is then the register's own answer, which
+    // also keeps a selection from falling back to the plain register. Shorts
+    // first, so a short never takes a fail line for an answer.
+    std::stable_partition(faults.begin(), faults.end(), [](const LineParser::Fault& f) { return f.shortCount >= 0; });
     for (const LineParser::Fault& fault : faults) {
         error.line = fault.line;
-        const std::string verb = fault.shortCount < 0 ? "fail" : "short";
+        if (fault.shortCount < 0) {
+            const auto [it, fresh] = pack.answers.try_emplace(fault.reg);
+            Answer& answer = it->second;
+            if (fresh)
+                answer.line = fault.line;
+            answer.fails = true;
+            answer.failResult = fault.result;
+            continue;
+        }
         auto it = pack.answers.find(fault.reg);
         if (it == pack.answers.end()) {
-            error.reason = verb + " names " + describe(fault.reg) + ", which this pack does not answer";
+            error.reason = "short names " + describe(fault.reg) + ", which this pack does not answer";
             return false;
         }
         Answer& answer = it->second;
-        if (fault.shortCount < 0) {
-            answer.fails = true;
-            continue;
-        }
         const std::size_t full = answer.data.size() + (fault.reg.via == Via::BlockAccess ? 2 : 0);
         if (static_cast<std::size_t>(fault.shortCount) >= full) {
             error.reason = "short " + std::to_string(fault.shortCount) + " is not shorter than the " +

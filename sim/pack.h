@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "adapter/smbus.h"
+
 namespace kestran::sim {
 
 // How a read reaches its answer on the gauge.
@@ -35,7 +37,8 @@ std::string describe(Register reg);
 struct Answer {
     int word = 0;                    // Word and MacWord: 0..0xFFFF
     std::vector<std::uint8_t> data;  // the others: the data bytes, without any echo
-    bool fails = false;              // fault: the read fails as an unacknowledged one
+    bool fails = false;              // fault: the read fails as an unacknowledged one...
+    int failResult = kBusFailure;    // ...returning this
     int shortCount = -1;             // fault: the read returns only this many bytes (echo included)
     int line = 0;                    // where the pack gives the register
 };
@@ -46,6 +49,10 @@ struct Pack {
     int flakyPercent = 0;       // every transaction fails at this rate...
     std::uint64_t flakySeed = 1;  // ...drawn from this seed, so a run repeats exactly
     std::map<Register, Answer> answers;
+    // Transactions that fail whatever they ask, by their number in the run
+    // (Read Word, Write Word, Block Read and Block Write count, from 1), with
+    // the failure each returns: what a recording keeps of a bus that lost them.
+    std::map<std::uint64_t, int> drops;
 
     const Answer* find(Via via, int code) const;
     bool answersAny(Via via) const;

@@ -7,6 +7,7 @@
 #include "adapter/smbus.h"
 #include "adapter/vendor_library.h"
 #include "tests/support/screen_test.h"
+#include "tests/support/test_env.h"
 
 namespace kestran::testing {
 namespace {
@@ -76,13 +77,14 @@ TEST_F(BlockReadTest, SelectionsChooseTheAnswer)
     EXPECT_EQ(gauge.clockMs, 5u);
 }
 
-// The vendor backend against the stand-in library that ctest puts on LD_LIBRARY_PATH.
+// The vendor backend against the stand-in library that ctest puts on LD_LIBRARY_PATH
+// (on Windows: beside the test program).
 class VendorLibraryTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        unsetenv("STANDIN_BLOCK");
-        unsetenv("STANDIN_WORD");
+        clearEnvironmentVariable("STANDIN_BLOCK");
+        clearEnvironmentVariable("STANDIN_WORD");
     }
     VendorLibraryAdapter vendor;
 };
@@ -90,7 +92,7 @@ protected:
 TEST_F(VendorLibraryTest, OpensThroughTheLibraryAndPassesResultsOn)
 {
     EXPECT_EQ(vendor.openDevice(kAdapterVendorId, kAdapterProductId), 0x00030201);
-    setenv("STANDIN_WORD", "0x1234", 1);
+    setEnvironmentVariable("STANDIN_WORD", "0x1234");
     EXPECT_EQ(vendor.readWord(kGaugeAddress, 0x0D), 0x1234);
 }
 
@@ -99,10 +101,10 @@ TEST_F(VendorLibraryTest, LongBlocksNeverOverrunTheCaller)
     ASSERT_GT(vendor.openDevice(kAdapterVendorId, kAdapterProductId), 0);
     setCurrentAdapter(&vendor);
     std::array<std::uint8_t, 8> dest{};
-    setenv("STANDIN_BLOCK", "34", 1);
+    setEnvironmentVariable("STANDIN_BLOCK", "34");
     EXPECT_EQ(SMBReadBlock(kGaugeAddress, 0x44, dest), 34);
     EXPECT_THAT(dest, ElementsAre('A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'));
-    setenv("STANDIN_BLOCK", "300", 1);  // the library writes 300 bytes and says so
+    setEnvironmentVariable("STANDIN_BLOCK", "300");  // the library writes 300 bytes and says so
     dest.fill(0);
     EXPECT_EQ(SMBReadBlock(kGaugeAddress, 0x44, dest), kBusFailure);
     EXPECT_THAT(dest, Each(0));

@@ -217,6 +217,41 @@ TEST_F(GaugeTest, ChosenReadsFailOrComeShort)
     EXPECT_EQ(count, 3);
 }
 
+TEST_F(GaugeTest, AFailLineOfItsOwnGivesItsResultAndStopsTheFallback)
+{
+    install("word 0x00 0x1234\nblock 0x23 AA BB\n"
+            "fail mac 0x0054 word -5\nfail mac 0x0054 block\nfail word 0x3C -3\n");
+    EXPECT_EQ(SMBReadWord(kGaugeAddress, 0x3C), -3);
+    SMBWriteWord(kGaugeAddress, 0x00, 0x0054);
+    EXPECT_EQ(SMBReadWord(kGaugeAddress, 0x00), -5);  // not the plain word 0x00
+    int count = 0;
+    block(0x23, count);
+    EXPECT_EQ(count, kBusFailure);  // nor the plain block 0x23
+    SMBWriteWord(kGaugeAddress, 0x00, 0x0055);
+    EXPECT_EQ(SMBReadWord(kGaugeAddress, 0x00), 0x1234);  // other selections still fall back
+    EXPECT_THAT(block(0x23, count), ElementsAre(0xAA, 0xBB));
+}
+
+TEST_F(GaugeTest, DropLinesFailTheTransactionsTheyNumber)
+{
+    // Every Read Word, Write Word, Block Read and Block Write counts; opening
+    // and PEC do not.
+    install("word 0x0D 80\nmac 0x0054 word 1\nmac 0x0055 word 2\nmba 0x0054 41\n"
+            "drop 2 -5\ndrop 4\ndrop 6\ndrop 8 -1\n");
+    SMBEnablePEC(1);
+    EXPECT_EQ(SMBReadWord(kGaugeAddress, 0x0D), 80);                   // 1
+    EXPECT_EQ(SMBReadWord(kGaugeAddress, 0x0D), -5);                   // 2
+    EXPECT_EQ(SMBWriteWord(kGaugeAddress, 0x00, 0x0054), 0);           // 3
+    EXPECT_EQ(SMBWriteWord(kGaugeAddress, 0x00, 0x0055), kBusFailure); // 4: dropped, so...
+    EXPECT_EQ(SMBReadWord(kGaugeAddress, 0x00), 1);                    // 5: ...0x0054 is still selected
+    EXPECT_EQ(selectBlockAccess(0x0054), kBusFailure);                 // 6
+    EXPECT_EQ(selectBlockAccess(0x0054), 0);                           // 7
+    int count = 0;
+    block(0x44, count);                                                // 8
+    EXPECT_EQ(count, -1);
+    EXPECT_THAT(block(0x44, count), ElementsAre(0x54, 0x00, 0x41));    // 9
+}
+
 // Which of `reads` Read Words of 0x0D failed, on a fresh gauge.
 std::vector<bool> failures(const std::string& flaky, int reads)
 {

@@ -94,7 +94,7 @@ TEST(PackParsing, EachBadLineGetsOneMessageWithFileAndLine)
     } cases[] = {
         {"wrod 0x0D 80",
          "bench.pack:1: unknown line 'wrod': a line starts with about, pec, word, block, mac, stored, mba, fail, "
-         "short or flaky"},
+         "short, flaky or drop"},
         {"# header\n\nword 0x0D", "bench.pack:3: word needs a command code and a value, as in: word 0x0D 80"},
         {"word 0x1G 80", "bench.pack:1: '0x1G' is not a number"},
         {"word 0x0D 8O", "bench.pack:1: '8O' is not a number"},
@@ -122,8 +122,20 @@ TEST(PackParsing, EachBadLineGetsOneMessageWithFileAndLine)
         {"stored 0x0052", "bench.pack:1: stored 0x0052 needs its bytes (write \"\" for an empty block)"},
         {"word 0x0D 80\nword 0x0d 81", "bench.pack:2: word 0x0D is given twice (first on line 1)"},
         {"mac 0x54 word 1\n\nmac 0x0054 word 2", "bench.pack:3: mac 0x0054 word is given twice (first on line 1)"},
-        {"fail word 0x3C", "bench.pack:1: fail names word 0x3C, which this pack does not answer"},
-        {"word 0x3C 3950\nfail mac 0x003C word", "bench.pack:2: fail names mac 0x003C word, which this pack does not answer"},
+        {"short block 0x21 2", "bench.pack:1: short names block 0x21, which this pack does not answer"},
+        {"block 0x21 \"AB\"\nfail mac 0x0021 block\nshort mac 0x0021 block 1",
+         "bench.pack:3: short names mac 0x0021 block, which this pack does not answer"},
+        {"fail word 0x3C 5", "bench.pack:1: result 5 is no failure: a failure is negative, as in -9"},
+        {"fail word 0x3C -2147483649", "bench.pack:1: result -2147483649 is out of range (-2147483648 to -1)"},
+        {"fail word 0x3C -9 -5", "bench.pack:1: unexpected '-5' after word 0x3C"},
+        {"drop", "bench.pack:1: drop needs the number of the transaction that fails and may give its result, as in: "
+                 "drop 17 -5"},
+        {"drop 17 -5 -9", "bench.pack:1: drop needs the number of the transaction that fails and may give its result, "
+                          "as in: drop 17 -5"},
+        {"drop 0", "bench.pack:1: transaction number 0 is out of range (1 to 4294967295)"},
+        {"drop 017", "bench.pack:1: '017' is ambiguous: write hex as 0x017, decimal without leading zeros"},
+        {"drop 17 0", "bench.pack:1: result 0 is no failure: a failure is negative, as in -9"},
+        {"drop 17\n\ndrop 17 -5", "bench.pack:3: drop 17 is given twice (first on line 1)"},
         {"fail frob 0x3C", "bench.pack:1: unknown register kind 'frob': one of word, block, mac, stored or mba"},
         {"fail", "bench.pack:1: fail needs the register that fails, as in: fail word 0x3C"},
         {"word 0x0D 80\nshort word 0x0D 1", "bench.pack:2: short applies to blocks; word 0x0D is a word"},
@@ -148,6 +160,50 @@ TEST(PackParsing, EachBadLineGetsOneMessageWithFileAndLine)
         EXPECT_EQ(error.message(), c.message);
         EXPECT_EQ(error.file, "bench.pack");
     }
+}
+
+TEST(PackParsing, AFailLineStandsAloneAndGivesItsResult)
+{
+    // What a recording writes for reads that never answered: no answer line
+    // needed, and a result other than -9 kept.
+    Pack pack;
+    PackError error;
+    ASSERT_TRUE(parsePack("fail word 0x3C\n"
+                          "fail mac 0x0054 word -5\n"
+                          "word 0x3D 3955\nfail word 0x3D -0x10\n"
+                          "fail stored 0x0052\n",
+                          "bench.pack", pack, error))
+        << error.message();
+    const struct {
+        Register reg;
+        int result;
+    } cases[] = {
+        {{Via::Word, 0x3C}, kBusFailure},
+        {{Via::MacWord, 0x0054}, -5},
+        {{Via::Word, 0x3D}, -16},
+        {{Via::Stored, 0x0052}, kBusFailure},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(describe(c.reg));
+        const Answer* answer = pack.find(c.reg.via, c.reg.code);
+        ASSERT_NE(answer, nullptr);
+        EXPECT_TRUE(answer->fails);
+        EXPECT_EQ(answer->failResult, c.result);
+    }
+    EXPECT_EQ(pack.find(Via::Word, 0x3D)->word, 3955);
+    EXPECT_EQ(pack.find(Via::Word, 0x3C)->line, 1);
+    EXPECT_EQ(pack.answers.size(), 4u);
+}
+
+TEST(PackParsing, DropLinesNameTransactionsWithTheirResults)
+{
+    Pack pack;
+    PackError error;
+    ASSERT_TRUE(parsePack("drop 17\ndrop 4294967295 -5   # Read Word 0x0D\ndrop 0x20 -1\n", "bench.pack", pack, error))
+        << error.message();
+    EXPECT_THAT(pack.drops, ElementsAre(std::pair<const std::uint64_t, int>{17, kBusFailure},
+                                        std::pair<const std::uint64_t, int>{32, -1},
+                                        std::pair<const std::uint64_t, int>{4294967295u, -5}));
 }
 
 TEST(PackParsing, TheReadmeExampleIsAGoodPack)

@@ -37,6 +37,7 @@ bool endsWith(const std::string& text, const std::string& end)
 
 TEST(SimulateEndToEnd, ReachesTheMenuAndExitsOnZero)
 {
+    KESTRAN_SKIP_WITHOUT_PTY();
     // The simulator's firmware version is the tool's own.
     const PtyRun version = runKestran({"--version"});
     ASSERT_EQ(version.screen.rfind("kestran ", 0), 0u);
@@ -58,6 +59,7 @@ TEST(SimulateEndToEnd, ReachesTheMenuAndExitsOnZero)
 
 TEST(SimulateEndToEnd, RunsAPackFile)
 {
+    KESTRAN_SKIP_WITHOUT_PTY();
     const std::string path = packFile("good", "about a pack from the bench\nword 0x0D 80\n");
     const PtyRun run = runKestran({"--simulate", path}, "5\n6\n0\n");
     EXPECT_EQ(run.exitStatus, 0);
@@ -68,6 +70,7 @@ TEST(SimulateEndToEnd, RunsAPackFile)
 
 TEST(SimulateEndToEnd, ABadPackStopsTheToolBeforeStartUp)
 {
+    KESTRAN_SKIP_WITHOUT_PTY();
     const std::string path = packFile("bad", "# from the bench\nword 0x0D 80\nword 0x09 16O00\n");
     const struct {
         std::vector<std::string> args;
@@ -92,6 +95,7 @@ TEST(SimulateEndToEnd, ABadPackStopsTheToolBeforeStartUp)
 
 TEST(SimulateEndToEnd, HelpListsTheBuiltInPacksOneLineEach)
 {
+    KESTRAN_SKIP_WITHOUT_PTY();
     const PtyRun help = runKestran({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_NE(help.screen.find("  --simulate [PACK]  "), std::string::npos);

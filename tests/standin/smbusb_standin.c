@@ -4,10 +4,12 @@
  *   STANDIN_WORD   result of every Read Word (default -9)
  *   STANDIN_BLOCK  result of every Block Read (default -9); that many bytes
  *                  (at most 300) are written, counting up from 0x41
+ *   STANDIN_CRASH_AT  the call with this number (every call counts, from 1)
+ *                  takes the process down, as a library that crashes would
  *   STANDIN_HOLD   a file the open call opens for reading and writing and
  *                  keeps open, as a real library keeps its USB device open
  */
-#include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,6 +23,15 @@ static long fromEnv(const char* name, long fallback)
 static void logCall(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void logCall(const char* format, ...)
 {
+    static long calls = 0;
+    const long crashAt = fromEnv("STANDIN_CRASH_AT", 0);
+    if (crashAt > 0 && ++calls >= crashAt) {
+#ifdef _WIN32
+        abort();  /* no SIGKILL here; the recording tests that use this are POSIX-only */
+#else
+        raise(SIGKILL);
+#endif
+    }
     const char* path = getenv("STANDIN_LOG");
     if (!path)
         return;
@@ -38,9 +49,10 @@ static void logCall(const char* format, ...)
 int SMBOpenDeviceVIDPID(int vid, int pid)
 {
     logCall("open 0x%04X 0x%04X", vid, pid);
+    static FILE* held = NULL; /* never closed */
     const char* hold = getenv("STANDIN_HOLD");
-    if (hold && *hold)
-        (void)open(hold, O_RDWR);
+    if (hold && *hold && !held)
+        held = fopen(hold, "r+");
     return (int)fromEnv("STANDIN_OPEN", 0x00030201);
 }
 

@@ -26,6 +26,14 @@ struct PtyOptions {
     std::string signalWhen;
 };
 
+// A test that runs a program on a pseudo-terminal starts with this: Windows has none.
+#ifdef _WIN32
+#define KESTRAN_SKIP_WITHOUT_PTY() \
+    GTEST_SKIP() << "needs a POSIX pseudo-terminal; tests/windows/ runs kestran.exe on Windows"
+#else
+#define KESTRAN_SKIP_WITHOUT_PTY() static_cast<void>(0)
+#endif
+
 // env entries are "NAME=value", added to a near-empty environment. `typed` is
 // all in the input pipe before the program starts (the pipe is grown to hold
 // it; std::runtime_error when it cannot be), so a program that ends without

@@ -1,0 +1,196 @@
+#include "console/windows_terminal.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kestran {
+namespace {
+
+constexpr char kReset[] = "\x1b[0m";
+constexpr char kClear[] = "\x1b[H\x1b[2J\x1b[3J";
+
+// What the control handler and the exit hook need to give the console back:
+// plain values, set before the handler can run.
+HANDLE gOutput = INVALID_HANDLE_VALUE;
+WindowsTerminal::Mode gMode = WindowsTerminal::Mode::Plain;
+WORD gSavedAttributes = 0;
+DWORD gSavedOutputMode = 0;
+volatile LONG gRestoreOwed = 0;  // colours may have changed and were not given back yet
+
+void writeConsole(HANDLE output, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
+        if (!WriteConsoleA(output, data, chunk, &written, nullptr) || written == 0)
+            return;
+        data += written;
+        size -= written;
+    }
+}
+
+void giveBackConsole()
+{
+    if (InterlockedExchange(&gRestoreOwed, 0) == 0)
+        return;
+    if (gMode == WindowsTerminal::Mode::VirtualTerminal) {
+        writeConsole(gOutput, kReset, sizeof kReset - 1);
+        SetConsoleMode(gOutput, gSavedOutputMode);
+    } else if (gMode == WindowsTerminal::Mode::Attributes) {
+        SetConsoleTextAttribute(gOutput, gSavedAttributes);
+    }
+}
+
+void restoreAtExit()
+{
+    std::fflush(stdout);
+    giveBackConsole();
+}
+
+std::string_view sgrFor(Colour colour)
+{
+    switch (colour) {
+    case Colour::LightGreen: return "\x1b[92m";
+    case Colour::LightCyan: return "\x1b[96m";
+    case Colour::LightRed: return "\x1b[91m";
+    case Colour::LightMagenta: return "\x1b[95m";
+    case Colour::Yellow: return "\x1b[93m";
+    case Colour::BrightWhite: return "\x1b[97m";
+    }
+    return "";
+}
+
+// A key that does nothing on its own: the pause goes on waiting, as the
+// command processor's does.
+bool isModifierKey(WORD key)
+{
+    switch (key) {
+    case VK_SHIFT:
+    case VK_CONTROL:
+    case VK_MENU:
+    case VK_LWIN:
+    case VK_RWIN:
+    case VK_CAPITAL:
+    case VK_NUMLOCK:
+    case VK_SCROLL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+int __stdcall restoreConsoleOnControl(unsigned long event)
+{
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT)
+        giveBackConsole();
+    return FALSE;  // the next handler, finally the system's, ends the process
+}
+
+WindowsTerminal::WindowsTerminal() : WindowsTerminal(GetStdHandle(STD_OUTPUT_HANDLE), nullptr, Colours::Automatic) {}
+
+WindowsTerminal::WindowsTerminal(void* output, void* input, Colours colours) : output_(output), input_(input)
+{
+    DWORD outputMode = 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleMode(output_, &outputMode) || !GetConsoleScreenBufferInfo(output_, &info))
+        return;  // Plain
+    const bool virtualTerminal = colours == Colours::Automatic &&
+                                 SetConsoleMode(output_, outputMode | ENABLE_PROCESSED_OUTPUT |
+                                                             ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    mode_ = virtualTerminal ? Mode::VirtualTerminal : Mode::Attributes;
+
+    InterlockedExchange(&gRestoreOwed, 0);
+    gOutput = output_;
+    gMode = mode_;
+    gSavedAttributes = info.wAttributes;
+    gSavedOutputMode = outputMode;
+    InterlockedExchange(&gRestoreOwed, 1);
+
+    static const bool hooked = SetConsoleCtrlHandler(restoreConsoleOnControl, TRUE) && std::atexit(restoreAtExit) == 0;
+    (void)hooked;
+}
+
+WindowsTerminal::~WindowsTerminal() { restore(); }
+
+void WindowsTerminal::restore()
+{
+    flush();
+    if (gOutput == output_)
+        giveBackConsole();
+}
+
+void WindowsTerminal::write(std::string_view text)
+{
+    if (mode_ == Mode::Plain)
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    else
+        writeConsole(output_, text.data(), text.size());
+}
+
+void WindowsTerminal::setColour(Colour colour)
+{
+    if (mode_ == Mode::VirtualTerminal)
+        write(sgrFor(colour));
+    else if (mode_ == Mode::Attributes)
+        SetConsoleTextAttribute(output_, static_cast<WORD>(colour));  // on black: no background bits
+}
+
+void WindowsTerminal::clear()
+{
+    if (mode_ == Mode::VirtualTerminal) {
+        write(kClear);
+    } else if (mode_ == Mode::Attributes) {
+        // What the command processor's cls does: every cell blank in the
+        // current colour, the cursor home.
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        if (!GetConsoleScreenBufferInfo(output_, &info))
+            return;
+        const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+        const COORD home{0, 0};
+        DWORD done = 0;
+        FillConsoleOutputCharacterA(output_, ' ', cells, home, &done);
+        FillConsoleOutputAttribute(output_, info.wAttributes, cells, home, &done);
+        SetConsoleCursorPosition(output_, home);
+    }
+}
+
+void WindowsTerminal::waitKey()
+{
+    flush();
+    HANDLE input = input_;
+    if (!input) {
+        input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+        if (input == INVALID_HANDLE_VALUE)
+            return;  // no console: nobody to wait for
+    }
+    INPUT_RECORD record{};
+    DWORD got = 0;
+    while (ReadConsoleInputW(input, &record, 1, &got) && got == 1) {
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+            !isModifierKey(record.Event.KeyEvent.wVirtualKeyCode))
+            break;
+    }
+    if (input != input_)
+        CloseHandle(input);
+}
+
+int WindowsTerminal::readChar()
+{
+    flush();
+    return std::getchar();
+}
+
+void WindowsTerminal::unreadChar(int c)
+{
+    if (c != EOF)
+        std::ungetc(c, stdin);
+}
+
+void WindowsTerminal::flush() { std::fflush(stdout); }
+
+}  // namespace kestran

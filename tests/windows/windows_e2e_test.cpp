@@ -1,0 +1,178 @@
+// kestran.exe itself, as a script on Windows runs it: input from a pipe, output
+// into pipes (so no colours and no clearing), no console (so the pause does
+// not wait); the adapter library is the stand-in DLL.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tests/support/screens.h"
+#include "tests/support/test_env.h"
+#include "tests/windows/process_run.h"
+
+namespace kestran::testing {
+namespace {
+
+// A captured screen as plain text: colour changes and clearing reach no pipe.
+std::string plain(const std::string& tokens)
+{
+    std::string text;
+    for (std::size_t at = 0; at < tokens.size();) {
+        if (tokens.compare(at, 5, "<CLS>") == 0)
+            at += 5;
+        else if (tokens[at] == '<' && at + 3 < tokens.size() && tokens[at + 3] == '>' && tokens[at + 1] == '1')
+            at += 4;
+        else
+            text += tokens[at++];
+    }
+    return withCrLf(text);
+}
+
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+const std::string kMenuEnd = plain("<13>" + dashes(40) + "\n\n<14>        YOUR CHOICE: <15><15>");
+
+class KestranExe : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string tests = testProgramFolder();
+        kestran = tests + KESTRAN_BINARY_FROM_TESTS;
+        standin = tests + "libsmbusb.dll";
+        partial = tests + STANDIN_PARTIAL_FROM_TESTS;
+        work = freshFolder("work");
+        logPath = work + "standin.log";
+        setEnvironmentVariable("STANDIN_LOG", logPath.c_str());
+    }
+    void TearDown() override
+    {
+        clearEnvironmentVariable("STANDIN_LOG");
+        clearEnvironmentVariable("STANDIN_OPEN");
+    }
+
+    // kestran.exe copied into a folder of its own, with `library` beside it if given.
+    std::string install(const std::string& name, const std::string& library = "")
+    {
+        const std::string folder = freshFolder(name);
+        copyFile(kestran, folder + "kestran.exe");
+        if (!library.empty())
+            copyFile(library, folder + "libsmbusb.dll");
+        return folder + "kestran.exe";
+    }
+
+    std::string kestran, standin, partial, work, logPath;
+};
+
+TEST_F(KestranExe, LoadsTheAdapterLibraryFromItsOwnFolder)
+{
+    const std::string exe = install("beside", standin);
+    const ProcessRun run = runProcess(exe, {}, "0\n", work);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.errors, "");
+    const std::string startUp = plain(startUpScreen("1.2.3") + "<CLS><11> PEC = 1\n");
+    EXPECT_EQ(run.out.substr(0, startUp.size()), startUp);
+    EXPECT_EQ(occurrences(run.out, "SELECT AN ACTION"), 1u);
+    EXPECT_TRUE(endsWith(run.out, kMenuEnd));
+    EXPECT_EQ(readFile(logPath), withCrLf("open 0x04B4 0x8613\npec 1\nclose\n"));
+}
+
+TEST_F(KestranExe, NoAdapterShowsTheNotFoundScreen)
+{
+    // A library anywhere but the executable's folder and the system folder is
+    // never loaded: not from the current directory, not from PATH.
+    const std::string elsewhere = freshFolder("elsewhere");
+    copyFile(standin, elsewhere + "libsmbusb.dll");
+    const char* path = std::getenv("PATH");
+    const std::string savedPath = path ? path : "";
+    const struct {
+        const char* name;
+        std::string exe;
+        std::string workingDir;
+        bool onPath;
+        const char* open;
+        std::string log;
+        // Standard error's one line, after the screen: how it starts and ends
+        // (between them the library's folder, or the loader's own words).
+        std::string reasonStarts;
+        std::string reasonEnds;
+    } cases[] = {
+        {"open result 0", install("open0", standin), work, false, "0", "open 0x04B4 0x8613\n",
+         "kestran: no adapter: SMBOpenDeviceVIDPID(0x04B4, 0x8613) returned 0\r\n", ""},
+        {"library missing a function", install("partial", partial), work, false, "", "",
+         "kestran: the adapter library ", "libsmbusb.dll has no function SMBWriteBlock\r\n"},
+        {"no library anywhere", install("alone"), work, false, "", "",
+         "kestran: the adapter library did not load: libsmbusb.dll: ", "\r\n"},
+        {"library in the current directory only", install("alone"), elsewhere, false, "", "",
+         "kestran: the adapter library did not load: libsmbusb.dll: ", "\r\n"},
+        {"library on PATH only", install("alone"), work, true, "", "",
+         "kestran: the adapter library did not load: libsmbusb.dll: ", "\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(logPath.c_str());
+        setEnvironmentVariable("STANDIN_OPEN", c.open);
+        setEnvironmentVariable("PATH", (c.onPath ? elsewhere + ";" + savedPath : savedPath).c_str());
+        const ProcessRun run = runProcess(c.exe, {}, "1\n", c.workingDir);
+        setEnvironmentVariable("PATH", savedPath.c_str());
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.out, plain(adapterNotFoundScreen()));
+        EXPECT_EQ(run.errors.rfind(c.reasonStarts, 0), 0u) << run.errors;
+        EXPECT_TRUE(endsWith(run.errors, c.reasonEnds)) << run.errors;
+        EXPECT_EQ(occurrences(run.errors, "\n"), 1u) << run.errors;
+        EXPECT_EQ(readFile(logPath), withCrLf(c.log));
+    }
+}
+
+TEST_F(KestranExe, SimulatesAGaugeWithoutAnyLibrary)
+{
+    const std::string exe = install("simulate");
+    const ProcessRun version = runProcess(exe, {"--version"}, "", work);
+    ASSERT_EQ(version.out.rfind("kestran ", 0), 0u);
+    const std::string number = version.out.substr(8, version.out.find('\r') - 8);
+
+    const ProcessRun run = runProcess(exe, {"--simulate", "bq40z50"}, "5\n6\n0\n", work);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.errors, "");
+    const std::string startUp = plain(startUpScreen(number) + "<CLS><11> PEC = 1\n");
+    EXPECT_EQ(run.out.substr(0, startUp.size()), startUp);
+    EXPECT_EQ(occurrences(run.out, "DONE !!!"), 2u);
+    EXPECT_TRUE(endsWith(run.out, kMenuEnd));
+}
+
+TEST_F(KestranExe, CommandLineFailuresStopBeforeStartUp)
+{
+    const std::string exe = install("options");
+    const std::string badPack = work + "bad.pack";
+    std::FILE* file = std::fopen(badPack.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("# from the bench\nword 0x0D 80\nword 0x09 16O00\n", file);
+    std::fclose(file);
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } cases[] = {
+        {{"--simulate", badPack}, "kestran: " + badPack + ":3: '16O00' is not a number\n"},
+        // The kernel's I2C buses are Linux's.
+        {{"--i2c", "3"}, "kestran: unknown option '--i2c' (try 'kestran --help')\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        const ProcessRun run = runProcess(exe, c.args, "0\n", work);
+        EXPECT_EQ(run.exitCode, 2u);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.errors, withCrLf(c.error));
+    }
+}
+
+TEST_F(KestranExe, HelpNamesTheWindowsLibrary)
+{
+    const ProcessRun help = runProcess(install("help"), {"--help"}, "", work);
+    EXPECT_EQ(help.exitCode, 0u);
+    EXPECT_NE(help.out.find("With no option, talk to the adapter through libsmbusb.dll.\r\n"), std::string::npos);
+    EXPECT_EQ(help.out.find("--i2c"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestran::testing
