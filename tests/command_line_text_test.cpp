@@ -97,8 +97,10 @@ TEST(CommandLineText, ABusNameAndAPackFilesPathAreSpelledOutToo)
     std::ofstream(path) << "word 0x0D 80\nwurd 0x09 1\n";
     const ProcessRun pack = runKestran({"--simulate", path});
     EXPECT_EQ(pack.exitStatus, 2);
-    EXPECT_EQ(pack.errors, "kestran: " + dir + "/bad\\x1B[2J.pack:2: unknown line 'wurd': a line starts with about, "
-                           "pec, word, block, mac, stored, mba, fail, short or flaky\n");
+    const std::string line = "kestran: " + dir + "/bad\\x1B[2J.pack:2: unknown line 'wurd': a line starts with ";
+    EXPECT_EQ(pack.errors.rfind(line, 0), 0u) << pack.errors;
+    EXPECT_TRUE(printableLines(pack.errors)) << pack.errors;
+    EXPECT_EQ(std::count(pack.errors.begin(), pack.errors.end(), '\n'), 1);
     std::remove(path.c_str());
     rmdir(dir.c_str());
 }

@@ -209,7 +209,8 @@ TEST_F(RecordEndToEnd, TraceToStandardErrorAndNothingRecordedWithoutAnAdapter)
     const std::string pack = dir + "/none.pack";
     const PtyRun noAdapter = run({"--record", pack}, "0\n", {"STANDIN_OPEN=0"});
     EXPECT_EQ(noAdapter.exitStatus, 0);
-    EXPECT_EQ(noAdapter.errors, "kestran: the adapter did not open: nothing recorded, " + pack + " not written\n");
+    EXPECT_EQ(noAdapter.errors, "kestran: no adapter: SMBOpenDeviceVIDPID(0x04B4, 0x8613) returned 0\n"
+                                "kestran: the adapter did not open: nothing recorded, " + pack + " not written\n");
     EXPECT_FALSE(std::filesystem::exists(pack));
 }
 
