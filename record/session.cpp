@@ -88,7 +88,9 @@ Session::~Session()
 bool Session::open(const SessionOptions& options, std::string& error)
 {
     options_ = options;
-    startedAt_ = localTime(std::time(nullptr));
+    // Only the files' headers give the time: a run that keeps no file reads no time zone.
+    if (!options.recordPath.empty() || !options.tracePath.empty())
+        startedAt_ = localTime(std::time(nullptr));
     const std::string& record = options.recordPath;
     if (!record.empty()) {
         if (record == "-") {
