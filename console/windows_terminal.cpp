@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,16 +20,25 @@ WORD gSavedAttributes = 0;
 DWORD gSavedOutputMode = 0;
 volatile LONG gRestoreOwed = 0;  // colours may have changed and were not given back yet
 
-void writeConsole(HANDLE output, const char* data, std::size_t size)
+// Whether all of it reached the console.
+bool writeConsole(HANDLE output, const char* data, std::size_t size)
 {
     while (size > 0) {
         DWORD written = 0;
         const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
         if (!WriteConsoleA(output, data, chunk, &written, nullptr) || written == 0)
-            return;
+            return false;
         data += written;
         size -= written;
     }
+    return true;
+}
+
+// The C library's errno after a failed write or flush; a console call that
+// fails sets none, and is EIO.
+[[noreturn]] void outputLost(int error)
+{
+    throw OutputLost{error ? error : EIO};
 }
 
 void giveBackConsole()
@@ -118,25 +128,29 @@ WindowsTerminal::~WindowsTerminal() { restore(); }
 
 void WindowsTerminal::restore()
 {
-    flush();
+    std::fflush(stdout);  // what can still be written; a failure was reported when it happened
     if (gOutput == output_)
         giveBackConsole();
 }
 
 void WindowsTerminal::write(std::string_view text)
 {
-    if (mode_ == Mode::Plain)
-        std::fwrite(text.data(), 1, text.size(), stdout);
-    else
-        writeConsole(output_, text.data(), text.size());
+    if (mode_ != Mode::Plain) {
+        if (!writeConsole(output_, text.data(), text.size()))
+            outputLost(EIO);
+        return;
+    }
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+        outputLost(errno);
 }
 
 void WindowsTerminal::setColour(Colour colour)
 {
     if (mode_ == Mode::VirtualTerminal)
         write(sgrFor(colour));
-    else if (mode_ == Mode::Attributes)
-        SetConsoleTextAttribute(output_, static_cast<WORD>(colour));  // on black: no background bits
+    else if (mode_ == Mode::Attributes && !SetConsoleTextAttribute(output_, static_cast<WORD>(colour)))  // on black
+        outputLost(EIO);
 }
 
 void WindowsTerminal::clear()
@@ -191,6 +205,11 @@ void WindowsTerminal::unreadChar(int c)
         std::ungetc(c, stdin);
 }
 
-void WindowsTerminal::flush() { std::fflush(stdout); }
+void WindowsTerminal::flush()
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0)
+        outputLost(errno);
+}
 
 }  // namespace kestran

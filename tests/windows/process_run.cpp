@@ -80,15 +80,23 @@ void makePipe(Handle& read, Handle& write, bool childReads, DWORD size)
     SetHandleInformation(childReads ? write.h : read.h, HANDLE_FLAG_INHERIT, 0);
 }
 
-}  // namespace
-
-ProcessRun runProcess(const std::string& program, const std::vector<std::string>& args, const std::string& typed,
-                      const std::string& workingDir)
+// Standard output as a pipe (read into ProcessRun::out), or as `readOnlyFile`
+// opened for reading only.
+ProcessRun run(const std::string& program, const std::vector<std::string>& args, const std::string& typed,
+               const std::string& workingDir, const std::string& readOnlyFile)
 {
     Handle inRead, inWrite, outRead, outWrite, errRead, errWrite;
     // Everything typed fits in the pipe before the program starts.
     makePipe(inRead, inWrite, true, static_cast<DWORD>(typed.size() + 4096));
-    makePipe(outRead, outWrite, false, 0);
+    if (readOnlyFile.empty()) {
+        makePipe(outRead, outWrite, false, 0);
+    } else {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        outWrite.h = CreateFileW(wide(readOnlyFile).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (outWrite.h == INVALID_HANDLE_VALUE)
+            throw std::runtime_error("cannot create " + readOnlyFile);
+    }
     makePipe(errRead, errWrite, false, 0);
     DWORD written = 0;
     if (!typed.empty() && !WriteFile(inWrite.h, typed.data(), static_cast<DWORD>(typed.size()), &written, nullptr))
@@ -116,9 +124,10 @@ ProcessRun runProcess(const std::string& program, const std::vector<std::string>
     outWrite.close();
     errWrite.close();
 
-    ProcessRun run;
-    std::thread errorReader([&] { readAll(errRead.h, run.errors); });
-    readAll(outRead.h, run.out);
+    ProcessRun result;
+    std::thread errorReader([&] { readAll(errRead.h, result.errors); });
+    if (outRead.h)
+        readAll(outRead.h, result.out);
     errorReader.join();
     if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 1);
@@ -126,8 +135,23 @@ ProcessRun runProcess(const std::string& program, const std::vector<std::string>
     }
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
-    run.exitCode = code;
-    return run;
+    result.exitCode = code;
+    return result;
+}
+
+}  // namespace
+
+ProcessRun runProcess(const std::string& program, const std::vector<std::string>& args, const std::string& typed,
+                      const std::string& workingDir)
+{
+    return run(program, args, typed, workingDir, "");
+}
+
+ProcessRun runProcessWithUnwritableOutput(const std::string& program, const std::vector<std::string>& args,
+                                          const std::string& typed, const std::string& workingDir,
+                                          const std::string& outputFile)
+{
+    return run(program, args, typed, workingDir, outputFile);
 }
 
 std::string testProgramFolder()

@@ -20,6 +20,12 @@ struct ProcessRun {
 ProcessRun runProcess(const std::string& program, const std::vector<std::string>& args, const std::string& typed,
                       const std::string& workingDir);
 
+// The same with standard output a file opened for reading only: every write
+// the program makes to it fails. `out` stays empty.
+ProcessRun runProcessWithUnwritableOutput(const std::string& program, const std::vector<std::string>& args,
+                                          const std::string& typed, const std::string& workingDir,
+                                          const std::string& outputFile);
+
 // The folder of the running test program, with a trailing backslash.
 std::string testProgramFolder();
 

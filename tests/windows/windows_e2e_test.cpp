@@ -141,6 +141,20 @@ TEST_F(KestranExe, SimulatesAGaugeWithoutAnyLibrary)
     EXPECT_TRUE(endsWith(run.out, kMenuEnd));
 }
 
+TEST_F(KestranExe, OutputThatCannotBeWrittenEndsTheRunWithOneLineAndTheAdapterClosed)
+{
+    const std::string exe = install("unwritable", standin);
+    const ProcessRun run = runProcessWithUnwritableOutput(exe, {}, "5\n0\n", work, work + "screen.txt");
+    EXPECT_EQ(run.exitCode, 1u);
+    const std::string lead = "kestran: standard output: ";
+    EXPECT_EQ(run.errors.rfind(lead, 0), 0u) << run.errors;
+    EXPECT_GT(run.errors.size(), lead.size() + 2) << "no reason given";
+    EXPECT_TRUE(endsWith(run.errors, "\r\n")) << run.errors;
+    EXPECT_EQ(occurrences(run.errors, "\n"), 1u) << run.errors;
+    // Lost at the start-up pause, before PEC is switched on; the adapter is let go.
+    EXPECT_EQ(readFile(logPath), withCrLf("open 0x04B4 0x8613\nclose\n"));
+}
+
 TEST_F(KestranExe, CommandLineFailuresStopBeforeStartUp)
 {
     const std::string exe = install("options");
