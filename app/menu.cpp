@@ -129,7 +129,7 @@ ScreenRoutine screenFor(int key)
 int runMenu(int openResult, const std::function<void()>& screenEnded)
 {
     printFirmwareVersion(openResult);
-    // Placing the console window has no counterpart on a terminal.
+    placeWindow();
     switchPec(1);
 
     for (;;) {

@@ -93,6 +93,8 @@ void printPiecesLine(std::span<const Piece> pieces)
 
 void clearScreen() { currentTerminal().clear(); }
 
+void placeWindow() { currentTerminal().placeWindow(); }
+
 void pause()
 {
     Terminal& terminal = currentTerminal();

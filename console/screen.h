@@ -40,6 +40,9 @@ struct Piece {
 // one newline.
 void printPiecesLine(std::span<const Piece> pieces);
 void clearScreen();
+// The console window at the top left corner of the screen, 600 x 960 pixels,
+// where the platform has one.
+void placeWindow();
 // The press-any-key prompt in the current colour, one key, then a line end.
 void pause();
 

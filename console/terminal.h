@@ -36,6 +36,9 @@ public:
     // Hands a character back, so the next readChar sees it again.
     virtual void unreadChar(int c) = 0;
     virtual void flush() = 0;
+    // Moves the console window to the screen's top left corner, 600 x 960
+    // pixels, repainted; a terminal without such a window does nothing.
+    virtual void placeWindow() {}
 };
 
 Terminal& currentTerminal();

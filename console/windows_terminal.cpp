@@ -205,6 +205,14 @@ void WindowsTerminal::unreadChar(int c)
         std::ungetc(c, stdin);
 }
 
+void WindowsTerminal::placeWindow()
+{
+    if (mode_ == Mode::Plain)
+        return;
+    if (HWND window = GetConsoleWindow())
+        MoveWindow(window, 0, 0, 600, 960, TRUE);
+}
+
 void WindowsTerminal::flush()
 {
     errno = 0;

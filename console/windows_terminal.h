@@ -38,6 +38,8 @@ public:
     int readChar() override;
     void unreadChar(int c) override;
     void flush() override;
+    // Only where standard output is a console that has a window of its own.
+    void placeWindow() override;
 
     Mode mode() const { return mode_; }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -172,6 +173,46 @@ TEST(WindowsTerminal, NoColoursAndNoClearingWhenOutputIsNotAConsole)
     ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
     WindowsTerminal terminal(write, nullptr, WindowsTerminal::Colours::Automatic);
     EXPECT_EQ(terminal.mode(), WindowsTerminal::Mode::Plain);
+    CloseHandle(read);
+    CloseHandle(write);
+}
+
+TEST_F(WindowsConsoleTest, TheConsoleWindowGoesToTheTopLeftCorner600By960)
+{
+    HWND window = GetConsoleWindow();
+    if (!window)
+        GTEST_SKIP() << "this console has no window of its own (a pseudo-terminal's console has none)";
+    RECT before{};
+    ASSERT_TRUE(GetWindowRect(window, &before));
+    WindowsTerminal terminal(buffer, nullptr, WindowsTerminal::Colours::AttributesOnly);
+    terminal.placeWindow();
+    RECT placed{};
+    ASSERT_TRUE(GetWindowRect(window, &placed));
+    MoveWindow(window, before.left, before.top, before.right - before.left, before.bottom - before.top, TRUE);
+    EXPECT_EQ(placed.left, 0);
+    EXPECT_EQ(placed.top, 0);
+    // The system holds a window within its largest tracking size (about the screen's).
+    EXPECT_EQ(placed.right - placed.left, std::min(600, GetSystemMetrics(SM_CXMAXTRACK)));
+    EXPECT_EQ(placed.bottom - placed.top, std::min(960, GetSystemMetrics(SM_CYMAXTRACK)));
+}
+
+TEST(WindowsTerminal, NoWindowIsMovedWhenOutputIsNotAConsole)
+{
+    HWND window = GetConsoleWindow();
+    if (!window)
+        GTEST_SKIP() << "this console has no window of its own (a pseudo-terminal's console has none)";
+    RECT before{};
+    ASSERT_TRUE(GetWindowRect(window, &before));
+    HANDLE read = nullptr, write = nullptr;
+    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
+    WindowsTerminal terminal(write, nullptr, WindowsTerminal::Colours::Automatic);
+    terminal.placeWindow();
+    RECT after{};
+    ASSERT_TRUE(GetWindowRect(window, &after));
+    EXPECT_EQ(after.left, before.left);
+    EXPECT_EQ(after.top, before.top);
+    EXPECT_EQ(after.right, before.right);
+    EXPECT_EQ(after.bottom, before.bottom);
     CloseHandle(read);
     CloseHandle(write);
 }
