@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+#include "adapter/registers.h"
+
 namespace kestran {
 
 // The pause after a transaction: kNoSleep for none at all, otherwise
@@ -27,11 +29,6 @@ int readWordAside(int command, int sleepMs = kNoSleep);
 int readBlock(int command, std::span<std::uint8_t> dest, int sleepMs = kNoSleep);
 // The same, `status` left alone.
 int readBlockAside(int command, std::span<std::uint8_t> dest, int sleepMs = kNoSleep);
-
-constexpr int kManufacturerAccess = 0x00;
-constexpr int kManufacturerData = 0x23;
-constexpr int kManufacturerInput = 0x2F;
-constexpr int kManufacturerBlockAccess = 0x44;
 
 // ManufacturerAccess word: Write Word 0x00 value `subcommand`, pause, Read Word
 // 0x00 (which answers with the selected register), pause. Result into `status`.

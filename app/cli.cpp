@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "adapter/library_loader.h"
+#include "adapter/tool_version.h"
 #include "adapter/vendor_library.h"
 #include "app/build_commit.h"
 #include "app/menu.h"
@@ -20,10 +21,6 @@
 
 #ifndef _WIN32
 #include "adapter/i2c_dev.h"  // the kernel's i2c-dev: Linux only
-#endif
-
-#ifndef KESTRAN_VERSION
-#define KESTRAN_VERSION "0.0.0"
 #endif
 
 namespace kestran {
@@ -172,7 +169,7 @@ void printHelp(std::FILE* out)
 
 void printVersion(std::FILE* out)
 {
-    std::fprintf(out, "kestran %s\n", KESTRAN_VERSION);
+    std::fprintf(out, "kestran %s\n", toolVersionText());
     if (kBuildCommit[0] != '\0')
         std::fprintf(out, "commit %s%s\n", kBuildCommit, kBuildCommitModified ? " with uncommitted changes" : "");
 }
@@ -245,8 +242,7 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
 #ifndef _WIN32
     } else if (options.backend == Backend::I2cDev) {
         // The open result carries the tool's own version, as the simulator's does.
-        const sim::Version v = sim::simulatorVersion();
-        auto i2c = std::make_unique<I2cDevAdapter>(*kernel, v.major | (v.minor << 8) | (v.patch << 16));
+        auto i2c = std::make_unique<I2cDevAdapter>(*kernel, toolVersionOpenResult());
         if (!i2c->attach(options.bus, error)) {
             std::fprintf(stderr, "kestran: %s\n", error.c_str());
             return 2;

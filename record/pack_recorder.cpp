@@ -4,15 +4,11 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "adapter/registers.h"
+
 namespace kestran::record {
 namespace {
 
-constexpr int kManufacturerAccess = 0x00;
-constexpr int kManufacturerData = 0x23;
-constexpr int kManufacturerInput = 0x2F;
-constexpr int kBlockAccess = 0x44;
-constexpr int kStoredSelect = 0x77;
-constexpr int kStoredData = 0x78;
 constexpr std::size_t kEcho = 2;  // ManufacturerBlockAccess replies echo the subcommand first
 constexpr std::size_t kCommentColumn = 24;
 
@@ -103,7 +99,7 @@ sim::Register PackRecorder::blockRegister(int command) const
         return {sim::Via::MacBlock, manufacturerAccess_};
     if (command == kStoredData && storedSelection_ >= 0)
         return {sim::Via::Stored, storedSelection_};
-    if (command == kBlockAccess && blockAccess_ >= 0)
+    if (command == kManufacturerBlockAccess && blockAccess_ >= 0)
         return {sim::Via::BlockAccess, blockAccess_};
     return {sim::Via::Block, command};
 }
@@ -165,7 +161,7 @@ int PackRecorder::writeWord(int address, int command, int value)
         failed({number, Op::WriteWord, {}, command, word, result});
     else if (command == kManufacturerAccess)
         manufacturerAccess_ = word;
-    else if (command == kStoredSelect)
+    else if (command == kStoredDataSelect)
         storedSelection_ = word;
     return result;
 }
@@ -180,7 +176,7 @@ int PackRecorder::writeBlock(int address, int command, std::span<const std::uint
     const int subcommand = data.size() >= kEcho ? data[0] | (data[1] << 8) : -1;
     if (result < 0)
         failed({number, Op::WriteBlock, {}, command, subcommand, result});
-    else if (command == kBlockAccess && subcommand >= 0)
+    else if (command == kManufacturerBlockAccess && subcommand >= 0)
         blockAccess_ = subcommand;
     return result;
 }
@@ -225,8 +221,8 @@ bool PackRecorder::anySeen(sim::Via via) const
 bool PackRecorder::replayTakes(const Failure& write) const
 {
     if (write.op == Op::WriteWord)
-        return write.command == kManufacturerAccess || (write.command == kStoredSelect && anySeen(sim::Via::Stored));
-    return write.command == kBlockAccess && write.value >= 0 && anySeen(sim::Via::BlockAccess);
+        return write.command == kManufacturerAccess || (write.command == kStoredDataSelect && anySeen(sim::Via::Stored));
+    return write.command == kManufacturerBlockAccess && write.value >= 0 && anySeen(sim::Via::BlockAccess);
 }
 
 std::string PackRecorder::packLines() const

@@ -8,9 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#ifndef KESTRAN_VERSION
-#define KESTRAN_VERSION "0.0.0"
-#endif
+#include "adapter/tool_version.h"
 
 namespace kestran::record {
 namespace {
@@ -138,9 +136,10 @@ Adapter& Session::wrap(Adapter& backend, std::string_view backendName)
     backendName_ = backendName;
     Adapter* active = &backend;
     if (traceFile_) {
-        const std::string header = "# kestran " KESTRAN_VERSION " bus trace from " + startedAt_ + ", " + backendName_ +
-                                   "\n# ms since start, transaction, operation, command, written -> result, read, "
-                                   "call time\n";
+        std::string header = "# kestran ";
+        header += toolVersionText();
+        header += " bus trace from " + startedAt_ + ", " + backendName_ +
+                  "\n# ms since start, transaction, operation, command, written -> result, read, call time\n";
         tracer_ = std::make_unique<TraceAdapter>(*active, traceFile_, header);
         active = tracer_.get();
     }
@@ -158,8 +157,9 @@ std::string Session::recordingText() const
     const unsigned firmware = static_cast<unsigned>(recorder_->openResult());
     char version[32];
     std::snprintf(version, sizeof version, "%u.%u.%u", firmware & 0xFF, (firmware >> 8) & 0xFF, (firmware >> 16) & 0xFF);
-    std::string text = "# Recorded with kestran " KESTRAN_VERSION ", " + startedAt_ + " to " +
-                       localTime(std::time(nullptr)) + "\n";
+    std::string text = "# Recorded with kestran ";
+    text += toolVersionText();
+    text += ", " + startedAt_ + " to " + localTime(std::time(nullptr)) + "\n";
     text += "# Backend: " + backendName_ + ", adapter firmware " + version + "\n";
     text += "# Bus transactions: " + std::to_string(recorder_->transactions()) +
             ". Replay: kestran --simulate " + options_.recordPath + "\n";

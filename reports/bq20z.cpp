@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "adapter/registers.h"
 #include "adapter/smbus.h"
 #include "adapter/transactions.h"
 #include "console/screen.h"
@@ -73,8 +74,6 @@ constexpr IdentRow kIdentification[] = {
 };
 
 // Stored-data selections: Write Word 0x77 chooses what Block Read 0x78 returns.
-constexpr int kDataSelect = 0x77;
-constexpr int kDataBlock = 0x78;
 constexpr int kGaugingBlock = 0x0052;
 constexpr int kRaFlagCell0 = 0x0058;  // one block per cell, 0x58..0x5B
 
@@ -213,9 +212,9 @@ void printMaxError()
 
 void readStoredData(int selection)
 {
-    SMBWriteWord(kGaugeAddress, kDataSelect, selection);
+    SMBWriteWord(kGaugeAddress, kStoredDataSelect, selection);
     Sleep(1);
-    readBlock(kDataBlock, buf, 3);
+    readBlock(kStoredData, buf, 3);
 }
 
 // Update Status, Qmax and the R_a flags: only a gauge that is not sealed gives them out.

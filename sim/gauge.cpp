@@ -1,23 +1,13 @@
 #include "sim/gauge.h"
 
 #include <algorithm>
-#include <string_view>
 
 #include "adapter/precise_sleep.h"
-
-#ifndef KESTRAN_VERSION
-#define KESTRAN_VERSION "0.0.0"
-#endif
+#include "adapter/registers.h"
+#include "adapter/tool_version.h"
 
 namespace kestran::sim {
 namespace {
-
-constexpr int kManufacturerAccess = 0x00;
-constexpr int kManufacturerData = 0x23;
-constexpr int kManufacturerInput = 0x2F;
-constexpr int kBlockAccess = 0x44;
-constexpr int kStoredSelect = 0x77;
-constexpr int kStoredData = 0x78;
 
 // One step of splitmix64: a small generator whose sequence is the same on
 // every platform, so a seed names one run exactly.
@@ -32,22 +22,6 @@ std::uint64_t nextRandom(std::uint64_t& state)
 
 }  // namespace
 
-Version simulatorVersion()
-{
-    Version version{0, 0, 0};
-    int* parts[] = {&version.major, &version.minor, &version.patch};
-    std::string_view text = KESTRAN_VERSION;
-    for (int* part : parts) {
-        while (!text.empty() && text.front() >= '0' && text.front() <= '9') {
-            *part = std::min(*part * 10 + (text.front() - '0'), 255);
-            text.remove_prefix(1);
-        }
-        if (!text.empty())
-            text.remove_prefix(1);  // the dot
-    }
-    return version;
-}
-
 SimulatedGauge::SimulatedGauge(Pack pack, Sleeper sleeper)
     : pack_(std::move(pack)), sleeper_(sleeper ? std::move(sleeper) : Sleeper(sleepRealMs)), random_(pack_.flakySeed)
 {
@@ -58,8 +32,7 @@ int SimulatedGauge::openDevice(int vid, int pid)
     if (vid != kAdapterVendorId || pid != kAdapterProductId)
         return 0;
     open_ = true;
-    const Version v = simulatorVersion();
-    return v.major | (v.minor << 8) | (v.patch << 16);
+    return toolVersionOpenResult();
 }
 
 int SimulatedGauge::closeDevice()
@@ -114,7 +87,7 @@ int SimulatedGauge::writeWord(int address, int command, int value)
         return 0;
     }
     // A gauge without stored data to give out (a sealed one) does not acknowledge the selection.
-    if (command == kStoredSelect && pack_.answersAny(Via::Stored)) {
+    if (command == kStoredDataSelect && pack_.answersAny(Via::Stored)) {
         storedSelection_ = word;
         return 0;
     }
@@ -135,7 +108,7 @@ int SimulatedGauge::readBlock(int address, int command, RawBlock& raw)
     case kStoredData:
         answer = selected(Via::Stored, storedSelection_);
         break;
-    case kBlockAccess:
+    case kManufacturerBlockAccess:
         answer = selected(Via::BlockAccess, blockAccess_);
         if (answer)
             echo = *blockAccess_;
@@ -172,7 +145,7 @@ int SimulatedGauge::writeBlock(int address, int command, std::span<const std::ui
 {
     if (const int refused = refusal(address))
         return refused;
-    if (command == kBlockAccess && data.size() >= 2 && pack_.answersAny(Via::BlockAccess)) {
+    if (command == kManufacturerBlockAccess && data.size() >= 2 && pack_.answersAny(Via::BlockAccess)) {
         blockAccess_ = data[0] | (data[1] << 8);
         return 0;
     }

@@ -13,13 +13,6 @@
 
 namespace kestran::sim {
 
-// The firmware version the open result carries: the tool's own version, so the
-// start-up screen tells a simulated run from an adapter at a glance.
-struct Version {
-    int major, minor, patch;
-};
-Version simulatorVersion();
-
 class SimulatedGauge final : public Adapter {
 public:
     using Sleeper = std::function<void(unsigned ms)>;
@@ -27,6 +20,8 @@ public:
     // Sleeps are real by default, so the screens keep the pace they have on hardware.
     explicit SimulatedGauge(Pack pack, Sleeper sleeper = nullptr);
 
+    // Opens for the adapter's ids alone; the result carries the tool's own
+    // version (adapter/tool_version.h).
     int openDevice(int vid, int pid) override;
     int closeDevice() override;
     int enablePec(int enable) override;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "console/spelled.h"
+
 namespace kestran::sim {
 namespace {
 
@@ -25,33 +27,14 @@ std::string hex(int value, int digits)
 }
 
 // A token as an error message quotes it: control bytes spelled out (a pack file
-// must not drive the terminal it is reported on), long tokens cut.
-std::string spelled(std::string_view raw)
-{
-    constexpr std::size_t kShownBytes = 40;
-    std::string text;
-    for (std::size_t n = 0; n < raw.size() && n < kShownBytes; ++n) {
-        const unsigned char c = static_cast<unsigned char>(raw[n]);
-        if (c >= 0x20 && c < 0x7F) {
-            text += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            text += escaped;
-        }
-    }
-    if (raw.size() > kShownBytes)
-        text += "...";
-    return text;
-}
-
-// Built by appending: GCC 12 at -O3 warns (wrongly) about overlapping copies
-// in `"literal" + std::string&&`.
+// must not drive the terminal it is reported on), long tokens cut. Built by
+// appending: GCC 12 at -O3 warns (wrongly) about overlapping copies in
+// `"literal" + std::string&&`.
 std::string shown(const Token& token)
 {
     const char* quote = token.quoted ? "'\"" : "'";
     std::string text = quote;
-    text += spelled(token.text);
+    text += spelledOut(token.text, kShownWordBytes);
     text += token.quoted ? "\"'" : "'";
     return text;
 }
@@ -156,12 +139,12 @@ bool LineParser::number(const Token& token, std::int64_t min, std::int64_t max, 
     if (token.quoted || text.empty() || end != text.data() + text.size() || error == std::errc::invalid_argument)
         return fail(shown(token) + " is not a number");
     if (base == 10 && text.size() > 1 && text[0] == '0')
-        return fail(shown(token) + " is ambiguous: write hex as 0x" + spelled(text) +
+        return fail(shown(token) + " is ambiguous: write hex as 0x" + spelledOut(text, kShownWordBytes) +
                     ", decimal without leading zeros");
     const bool tooBig = error == std::errc::result_out_of_range || magnitude > static_cast<std::uint64_t>(max) + 1;
     value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     if (tooBig || value < min || value > max)
-        return fail(std::string(what) + " " + spelled(token.text) + " is out of range (" + std::string(range) + ")");
+        return fail(std::string(what) + " " + spelledOut(token.text, kShownWordBytes) + " is out of range (" + std::string(range) + ")");
     return true;
 }
 
@@ -274,7 +257,7 @@ bool LineParser::failure(const Token& token, std::int64_t& result)
     if (!number(token, INT_MIN, INT_MAX, result, "result", "-2147483648 to -1"))
         return false;
     if (result >= 0)
-        return fail("result " + spelled(token.text) + " is no failure: a failure is negative, as in -9");
+        return fail("result " + spelledOut(token.text, kShownWordBytes) + " is no failure: a failure is negative, as in -9");
     return true;
 }
 

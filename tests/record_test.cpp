@@ -9,6 +9,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "adapter/tool_version.h"
 #include "record/pack_recorder.h"
 #include "record/session.h"
 #include "sim/gauge.h"
@@ -312,7 +313,7 @@ TEST_F(RecordFileTest, TheRecordingIsWrittenAfterEachScreenAndAtTheEnd)
     EXPECT_THAT(line, HasSubstr(", 20"));
     std::getline(lines, line);
     EXPECT_EQ(line, "# Backend: the simulator, pack test.pack, adapter firmware " + [] {
-        const sim::Version v = sim::simulatorVersion();
+        const ToolVersion v = toolVersion();
         return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
     }());
     std::getline(lines, line);

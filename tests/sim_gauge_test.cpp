@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "adapter/smbus.h"
+#include "adapter/tool_version.h"
 #include "sim/gauge.h"
 #include "sim/pack.h"
 
@@ -61,7 +62,7 @@ TEST_F(GaugeTest, OpenResultCarriesTheToolVersionAndPositive)
     EXPECT_EQ(SMBReadWord(kGaugeAddress, 0x0D), kBusFailure);  // not yet open
     EXPECT_EQ(SMBOpenDeviceVIDPID(0x1234, 0x5678), 0);          // not our adapter
     const int opened = SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
-    const Version v = simulatorVersion();
+    const ToolVersion v = toolVersion();
     EXPECT_GT(opened, 0);
     EXPECT_EQ(opened, v.major | v.minor << 8 | v.patch << 16);
     EXPECT_EQ(SMBReadWord(kGaugeAddress, 0x0D), 80);
