@@ -13,9 +13,7 @@
 #include "app/menu.h"
 #include "console/platform_terminal.h"
 #include "console/spelled.h"
-#ifndef _WIN32
 #include "record/session.h"
-#endif
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 
@@ -24,7 +22,6 @@
 #endif
 
 namespace kestran {
-#ifndef _WIN32
 namespace {
 
 // The FILE of "--name FILE" or "--name=FILE"; a following option is no file,
@@ -39,7 +36,6 @@ std::string fileArgument(std::string_view arg, int argc, const char* const* argv
 }
 
 }  // namespace
-#endif
 
 bool parseCommandLine(int argc, const char* const* argv, Options& options, std::string& error)
 {
@@ -82,6 +78,7 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
                 error = "--i2c needs a bus: /dev/i2c-N, N, or the adapter's name (i2cdetect -l lists them)";
                 return false;
             }
+#endif
         } else if (arg == "--record" || arg.starts_with("--record=")) {
             options.record = fileArgument(arg, argc, argv, n);
             if (options.record.empty()) {
@@ -96,7 +93,6 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
             }
         } else if (arg == "--force") {
             options.force = true;
-#endif
         } else {
             error = "unknown option '" + spelledOut(arg, kShownWordBytes) + "'";
             return false;
@@ -130,14 +126,15 @@ void printHelp(std::FILE* out)
 #ifndef _WIN32
     std::fputs("      --i2c BUS          talk to the gauge (0x0B) on a kernel I2C/SMBus bus\n"
                "                         instead; BUS is /dev/i2c-N, N, or the adapter's name\n"
-               "                         (i2cdetect -l)\n"
-               "      --record FILE      keep what the gauge answers in FILE, a pack that\n"
+               "                         (i2cdetect -l)\n",
+               out);
+#endif
+    std::fputs("      --record FILE      keep what the gauge answers in FILE, a pack that\n"
                "                         the simulator replays; rewritten after every screen\n"
                "      --trace FILE       write every bus transaction to FILE as it happens\n"
                "                         (- for standard error)\n"
                "      --force            let --record and --trace replace an existing FILE\n",
                out);
-#endif
     std::fputs("  -h, --help             show this help and exit\n"
                "      --version          show the version and exit\n"
                "\n"
@@ -263,17 +260,6 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
         if (library && !library->notFoundReason().empty())
             std::fprintf(stderr, "kestran: %s\n", library->notFoundReason().c_str());
     };
-#ifdef _WIN32
-    // Recording and tracing are not built for Windows yet.
-    PlatformTerminal terminal;
-    setCurrentAdapter(backend.get());
-    setCurrentTerminal(&terminal);
-    const int exitStatus = runOnTerminal(terminal, {});
-    setCurrentTerminal(nullptr);
-    setCurrentAdapter(nullptr);
-    sayWhyNotFound();
-    return exitStatus;
-#else
     record::Session session;
     if (!session.open({options.record, options.trace, options.force}, error)) {
         std::fprintf(stderr, "kestran: %s\n", error.c_str());
@@ -287,7 +273,6 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
     setCurrentAdapter(nullptr);
     sayWhyNotFound();
     return session.finish(exitStatus);
-#endif
 }
 
 }  // namespace

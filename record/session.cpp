@@ -1,81 +1,12 @@
 #include "record/session.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 
 #include "adapter/tool_version.h"
+#include "record/files.h"
 
 namespace kestran::record {
-namespace {
-
-std::string localTime(std::time_t when)
-{
-    std::tm parts{};
-    localtime_r(&when, &parts);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &parts);
-    return text;
-}
-
-// Beside the file, so the rename stays on one file system; the process id
-// keeps two runs recording to one name apart.
-std::string temporaryFor(const std::string& path) { return path + "." + std::to_string(getpid()) + ".tmp"; }
-
-std::string reason(const std::string& path, int error) { return path + ": " + std::strerror(error); }
-
-bool writeAll(int fd, std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-}  // namespace
-
-bool writeFileAtomically(const std::string& path, std::string_view text, bool mayReplace, std::string& error)
-{
-    const std::string temporary = temporaryFor(path);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = reason(temporary, errno);
-        return false;
-    }
-    const bool whole = writeAll(fd, text) && ::fsync(fd) == 0;
-    const int writeError = errno;
-    if (::close(fd) != 0 || !whole) {
-        error = reason(temporary, whole ? errno : writeError);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (mayReplace) {
-        if (::rename(temporary.c_str(), path.c_str()) == 0)
-            return true;
-    } else if (::link(temporary.c_str(), path.c_str()) == 0) {
-        // A new name only: a file that appeared meanwhile is not replaced.
-        ::unlink(temporary.c_str());
-        return true;
-    } else if (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS || errno == EMLINK) {
-        // A file system without hard links (a FAT stick): look, then rename.
-        struct stat existing{};
-        if (::lstat(path.c_str(), &existing) != 0 && errno == ENOENT && ::rename(temporary.c_str(), path.c_str()) == 0)
-            return true;
-        errno = EEXIST;
-    }
-    error = reason(path, errno);
-    ::unlink(temporary.c_str());
-    return false;
-}
 
 Session::~Session()
 {
@@ -99,30 +30,27 @@ bool Session::open(const SessionOptions& options, std::string& error)
             error = "--record and --trace name the same file";
             return false;
         }
-        struct stat existing{};
-        if (::lstat(record.c_str(), &existing) == 0) {
-            error = S_ISDIR(existing.st_mode) ? record + " is a directory"
-                    : options.force           ? ""
-                                              : record + " exists; --force replaces it";
-            if (!error.empty())
-                return false;
-        }
-        // Written only after the first screen: find out now whether it can be.
-        const std::string temporary = temporaryFor(record);
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            error = "cannot write the recording " + reason(record, errno);
+        const PathKind existing = pathKind(record);
+        if (existing == PathKind::Directory) {
+            error = record + " is a directory";
             return false;
         }
-        ::close(fd);
-        ::unlink(temporary.c_str());
+        if (existing == PathKind::Other && !options.force) {
+            error = record + " exists; --force replaces it";
+            return false;
+        }
+        // Written only after the first screen: find out now whether it can be.
+        std::string why;
+        if (!canWriteBeside(record, why)) {
+            error = "cannot write the recording " + why;
+            return false;
+        }
     }
     const std::string& trace = options.tracePath;
     if (trace == "-") {
         traceFile_ = stderr;
     } else if (!trace.empty()) {
-        // "x": an existing trace is not replaced unless forced.
-        traceFile_ = std::fopen(trace.c_str(), options.force ? "w" : "wx");
+        traceFile_ = openTrace(trace, options.force);
         if (!traceFile_) {
             error = errno == EEXIST ? trace + " exists; --force replaces it" : "cannot write the trace " + reason(trace, errno);
             return false;

@@ -19,12 +19,6 @@ struct SessionOptions {
     bool force = false;        // either file may replace one that exists
 };
 
-// Replaces the file at `path` with `text` in one step, so a reader (or a run
-// that ends badly) finds the old content or the new, never a part: a
-// temporary file beside it, flushed to the disk, then renamed over it. Unless
-// mayReplace, an existing file is left alone and an error returned.
-bool writeFileAtomically(const std::string& path, std::string_view text, bool mayReplace, std::string& error);
-
 class Session {
 public:
     Session() = default;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "adapter/tool_version.h"
+#include "record/files.h"
 #include "record/pack_recorder.h"
 #include "record/session.h"
 #include "sim/gauge.h"

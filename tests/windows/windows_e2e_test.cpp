@@ -155,6 +155,48 @@ TEST_F(KestranExe, OutputThatCannotBeWrittenEndsTheRunWithOneLineAndTheAdapterCl
     EXPECT_EQ(readFile(logPath), withCrLf("open 0x04B4 0x8613\nclose\n"));
 }
 
+TEST_F(KestranExe, RecordsWhatTheGaugeAnswersAndReplaysItScreenForScreen)
+{
+    const std::string exe = install("record");
+    const std::string recording = work + "bench.pack";
+    const std::string trace = work + "bus.trace";
+    const std::string keys = "1\nZ00\n0\n";
+    const ProcessRun live =
+        runProcess(exe, {"--simulate", "bq20z-unsealed", "--record", recording, "--trace", trace}, keys, work);
+    EXPECT_EQ(live.exitCode, 0u);
+    EXPECT_EQ(live.errors, "");
+    const std::string pack = readFile(recording);
+    EXPECT_EQ(pack.rfind("# Recorded with kestran ", 0), 0u) << pack;
+    EXPECT_EQ(pack.find('\r'), std::string::npos) << "the recording is written byte for byte, as on Linux";
+    const std::string traced = readFile(trace);
+    EXPECT_EQ(traced.rfind("# kestran ", 0), 0u) << traced;
+    EXPECT_NE(traced.find(" ReadWord 0x0D "), std::string::npos) << traced;
+
+    const ProcessRun replay = runProcess(exe, {"--simulate", recording}, keys, work);
+    EXPECT_EQ(replay.exitCode, 0u);
+    EXPECT_EQ(replay.errors, "");
+    EXPECT_EQ(replay.out, live.out);
+    // The whole run: the report, the scan, and the menu again at the end.
+    EXPECT_EQ(occurrences(replay.out, "READ Battery Info"), 1u);
+    EXPECT_TRUE(endsWith(replay.out, kMenuEnd));
+
+    // Neither file is replaced without --force; with it, the recording is.
+    for (const auto& option : {std::vector<std::string>{"--record", recording}, {"--trace", trace}}) {
+        SCOPED_TRACE(option.front());
+        std::vector<std::string> args{"--simulate"};
+        args.insert(args.end(), option.begin(), option.end());
+        const ProcessRun refused = runProcess(exe, args, "0\n", work);
+        EXPECT_EQ(refused.exitCode, 2u);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_EQ(refused.errors, withCrLf("kestran: " + option.back() + " exists; --force replaces it\n"));
+    }
+    EXPECT_EQ(readFile(recording), pack);
+    EXPECT_EQ(readFile(trace), traced);
+    const ProcessRun forced = runProcess(exe, {"--simulate", "bq9000", "--record", recording, "--force"}, "4\n0\n", work);
+    EXPECT_EQ(forced.exitCode, 0u);
+    EXPECT_NE(readFile(recording).find("from the simulator, pack bq9000"), std::string::npos);
+}
+
 TEST_F(KestranExe, CommandLineFailuresStopBeforeStartUp)
 {
     const std::string exe = install("options");
