@@ -8,8 +8,7 @@
 #include "console/state.h"
 #include "reports/reports.h"
 #include "scan/scans.h"
-#include "sim/catalog.h"
-#include "sim/gauge.h"
+#include "tests/support/pack_screen.h"
 #include "tests/support/report_test.h"
 #include "tests/support/screens.h"
 
@@ -568,55 +567,33 @@ TEST(Bq9000Packs, EachPackShowsItsBanner)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pack);
-        sim::Pack pack;
-        std::string error;
-        ASSERT_TRUE(sim::loadPack(c.pack, pack, error)) << error;
-        sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});
-        CaptureTerminal term;
-        resetSharedState();
-        setCurrentAdapter(&gauge);
-        setCurrentTerminal(&term);
-        SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
-        SMBEnablePEC(1);
-        bq9000();
-        setCurrentAdapter(nullptr);
-        setCurrentTerminal(nullptr);
+        PackScreen screen;
+        ASSERT_NO_FATAL_FAILURE(showPack(c.pack, bq9000, screen));
 
-        EXPECT_THAT(term.out, HasSubstr("<15>" + c.banner));
+        EXPECT_THAT(screen.out, HasSubstr("<15>" + c.banner));
         EXPECT_EQ(BootRom, c.bootRom);
-        EXPECT_EQ(term.out.find("Design Capacity") != std::string::npos, c.goesOn);
+        EXPECT_EQ(screen.out.find("Design Capacity") != std::string::npos, c.goesOn);
         if (c.goesOn) {
             // Every read of the screen is answered, with values that agree.
-            EXPECT_THAT(term.out, Not(HasSubstr("4294967287")));
-            EXPECT_THAT(term.out, Not(HasSubstr("FFFFFFF7")));
-            EXPECT_THAT(term.out, Not(HasSubstr("fffffff7")));
-            EXPECT_THAT(term.out, HasSubstr("<12> Manufacturer Name:......... <12>" ));
-            EXPECT_THAT(term.out, Not(HasSubstr("<12> Manufacturer Name:......... <12>\n")));
-            EXPECT_THAT(term.out, HasSubstr("<10> OK\n"));
-            EXPECT_THAT(term.out, HasSubstr("<14> DSG FET ON\n<14> CHG FET ON\n"));
+            EXPECT_THAT(screen.out, Not(HasSubstr("4294967287")));
+            EXPECT_THAT(screen.out, Not(HasSubstr("FFFFFFF7")));
+            EXPECT_THAT(screen.out, Not(HasSubstr("fffffff7")));
+            EXPECT_THAT(screen.out, HasSubstr("<12> Manufacturer Name:......... <12>" ));
+            EXPECT_THAT(screen.out, Not(HasSubstr("<12> Manufacturer Name:......... <12>\n")));
+            EXPECT_THAT(screen.out, HasSubstr("<10> OK\n"));
+            EXPECT_THAT(screen.out, HasSubstr("<14> DSG FET ON\n<14> CHG FET ON\n"));
         }
     }
 }
 
 TEST(Bq9000Packs, UnknownModePackCountsIn10MilliwattHours)
 {
-    sim::Pack pack;
-    std::string error;
-    ASSERT_TRUE(sim::loadPack("bq9000-unknown", pack, error)) << error;
-    sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});
-    CaptureTerminal term;
-    resetSharedState();
-    setCurrentAdapter(&gauge);
-    setCurrentTerminal(&term);
-    SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
-    SMBEnablePEC(1);
-    bq9000();
-    setCurrentAdapter(nullptr);
-    setCurrentTerminal(nullptr);
-    EXPECT_THAT(term.out, HasSubstr("<14> Design Capacity:            <15>48000 mWh\n"));
-    EXPECT_THAT(term.out, HasSubstr("<15> Word 3C <11>VCELL 4:"));
-    EXPECT_THAT(term.out, HasSubstr("<10> Normal CHG\n"));
-    EXPECT_THAT(term.out, HasSubstr("<14>-6 %      \n"));  // 4512 of 4800
+    PackScreen screen;
+    ASSERT_NO_FATAL_FAILURE(showPack("bq9000-unknown", bq9000, screen));
+    EXPECT_THAT(screen.out, HasSubstr("<14> Design Capacity:            <15>48000 mWh\n"));
+    EXPECT_THAT(screen.out, HasSubstr("<15> Word 3C <11>VCELL 4:"));
+    EXPECT_THAT(screen.out, HasSubstr("<10> Normal CHG\n"));
+    EXPECT_THAT(screen.out, HasSubstr("<14>-6 %      \n"));  // 4512 of 4800
 }
 
 }  // namespace
