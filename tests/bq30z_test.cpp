@@ -641,11 +641,7 @@ class Bq30zFlagTableTest : public ScreenTest {};
 
 TEST_F(Bq30zFlagTableTest, EveryNamedBitPrintsItsNameAndNoOtherBitPrintsAnything)
 {
-    const struct {
-        const char* register_;
-        std::span<const FlagName> table;
-        NamedBits bits;
-    } tables[] = {
+    const FlagTableCase tables[] = {
         {"Operation Status", bq30z_flags::kOperationStatus,
          {{29, " FetOf"}, {28, " XLSBS"}, {27, " SLPC"}, {26, " SLPQM"}, {25, " SMBLCL"}, {24, " INIT"},
           {23, " SleepM"}, {22, " SDV"}, {21, " CALO"}, {20, " FVS"}, {19, " AWD"}, {18, " AUTH"},
@@ -677,10 +673,7 @@ TEST_F(Bq30zFlagTableTest, EveryNamedBitPrintsItsNameAndNoOtherBitPrintsAnything
           {10, " HV"}, {9, " MV"}, {8, " LV"}, {7, " PV"}, {6, " OT"}, {5, " HT"}, {4, " STH"}, {3, " RT"},
           {2, " STL"}, {1, " LT"}, {0, " UT"}}},
     };
-    for (const auto& t : tables) {
-        SCOPED_TRACE(t.register_);
-        expectFlagTable(term, t.table, t.bits);
-    }
+    expectFlagTables(term, tables);
 }
 
 }  // namespace
