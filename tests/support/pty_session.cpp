@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/exec_args.h"
+
 namespace kestran::testing {
 namespace {
 
@@ -81,14 +83,8 @@ PtySession::PtySession(const std::vector<std::string>& args, const std::vector<s
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(control, O_CLOEXEC) != 0)
         fail("pipe");
 
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& e : env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
+    const std::vector<char*> argv = execArray(args);
+    const std::vector<char*> envp = execArray(env);
 
     shell_ = fork();
     if (shell_ < 0)
