@@ -11,13 +11,13 @@
 #include <fstream>
 #include <limits>
 #include <random>
-#include <sstream>
 
 #include "app/menu.h"
 #include "console/state.h"
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 #include "tests/support/capture_terminal.h"
+#include "tests/support/files.h"
 #include "tests/support/process_run.h"
 #include "tests/support/pty_run.h"
 #include "tests/support/screens.h"
@@ -152,14 +152,6 @@ TEST(HostileInput, BinaryGarbageAsKeysEndsTheRunCleanly)
         EXPECT_EQ(run.closes, 1);
         EXPECT_TRUE(run.screen.ends_with(kAtTheMenu + "<15>"));
     }
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // The real binary: a start value of 10 MB (NUL and control bytes in it, no

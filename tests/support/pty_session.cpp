@@ -12,12 +12,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "tests/support/exec_args.h"
+#include "tests/support/files.h"
 
 namespace kestran::testing {
 namespace {
@@ -61,10 +60,7 @@ void writeAll(int fd, const void* data, std::size_t size)
 // The process state letter of /proc/PID/stat: R, S, T (stopped), Z ...
 char processState(pid_t pid)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::stringstream text;
-    text << file.rdbuf();
-    const std::string stat = text.str();
+    const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t close = stat.rfind(')');
     return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
 }

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "tests/support/files.h"
 #include "tests/support/screens.h"
 #include "tests/support/test_env.h"
 #include "tests/windows/process_run.h"
@@ -75,7 +76,7 @@ TEST_F(KestranExe, LoadsTheAdapterLibraryFromItsOwnFolder)
     EXPECT_EQ(run.out.substr(0, startUp.size()), startUp);
     EXPECT_EQ(occurrences(run.out, "SELECT AN ACTION"), 1u);
     EXPECT_TRUE(endsWith(run.out, kMenuEnd));
-    EXPECT_EQ(readFile(logPath), withCrLf("open 0x04B4 0x8613\npec 1\nclose\n"));
+    EXPECT_EQ(slurp(logPath), withCrLf("open 0x04B4 0x8613\npec 1\nclose\n"));
 }
 
 TEST_F(KestranExe, NoAdapterShowsTheNotFoundScreen)
@@ -121,7 +122,7 @@ TEST_F(KestranExe, NoAdapterShowsTheNotFoundScreen)
         EXPECT_EQ(run.errors.rfind(c.reasonStarts, 0), 0u) << run.errors;
         EXPECT_TRUE(endsWith(run.errors, c.reasonEnds)) << run.errors;
         EXPECT_EQ(occurrences(run.errors, "\n"), 1u) << run.errors;
-        EXPECT_EQ(readFile(logPath), withCrLf(c.log));
+        EXPECT_EQ(slurp(logPath), withCrLf(c.log));
     }
 }
 
