@@ -46,24 +46,43 @@ inline std::size_t occurrences(const std::string& text, const std::string& what)
     return count;
 }
 
-// The tokens of a captured screen turned into the bytes a colour terminal gets.
-inline std::string asTerminalBytes(const std::string& tokens)
+namespace detail {
+
+// The tokens of a captured screen with <CLS> written as `clear` and each
+// colour <10>..<15> as its entry of `colours`.
+inline std::string rewriteTokens(const std::string& tokens, const char* clear, const char* const (&colours)[6])
 {
-    static const char* const kSgr[] = {"\x1b[92m", "\x1b[96m", "\x1b[91m", "\x1b[95m", "\x1b[93m", "\x1b[97m"};
     std::string bytes;
     for (std::size_t at = 0; at < tokens.size();) {
         if (tokens.compare(at, 5, "<CLS>") == 0) {
-            bytes += "\x1b[H\x1b[2J\x1b[3J";
+            bytes += clear;
             at += 5;
         } else if (tokens[at] == '<' && at + 3 < tokens.size() && tokens[at + 3] == '>' && tokens[at + 1] == '1' &&
                    tokens[at + 2] >= '0' && tokens[at + 2] <= '5') {
-            bytes += kSgr[tokens[at + 2] - '0'];
+            bytes += colours[tokens[at + 2] - '0'];
             at += 4;
         } else {
             bytes += tokens[at++];
         }
     }
     return bytes;
+}
+
+}  // namespace detail
+
+// The tokens of a captured screen turned into the bytes a colour terminal gets.
+inline std::string asTerminalBytes(const std::string& tokens)
+{
+    static const char* const kSgr[] = {"\x1b[92m", "\x1b[96m", "\x1b[91m", "\x1b[95m", "\x1b[93m", "\x1b[97m"};
+    return detail::rewriteTokens(tokens, "\x1b[H\x1b[2J\x1b[3J", kSgr);
+}
+
+// The tokens of a captured screen as plain text, the colour changes and the
+// clearing left out: what the tool writes where its output is no terminal.
+inline std::string plain(const std::string& tokens)
+{
+    static const char* const kNone[] = {"", "", "", "", "", ""};
+    return detail::rewriteTokens(tokens, "", kNone);
 }
 
 }  // namespace kestran::testing
