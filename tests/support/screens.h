@@ -12,13 +12,19 @@ inline std::string dashes(std::size_t n) { return std::string(n, '-'); }
 // The platform's press-any-key prompt, as the pause shows it.
 inline const std::string kPause = "Press any key to continue . . . \n";
 
+// The banner every run opens with, before the adapter is opened.
+inline std::string startBanner()
+{
+    return "<CLS><13>" + dashes(52) + "\n" +
+           "<10>               KESTRAN\n\n" +
+           "<11>                      PAUSE...\n\n";
+}
+
 // The start-up screen up to and including its pause, for an adapter whose
 // firmware version reads `version` ("1.2.3").
 inline std::string startUpScreen(const std::string& version)
 {
-    return "<CLS><13>" + dashes(52) + "\n" +
-           "<10>               KESTRAN\n\n" +
-           "<11>                      PAUSE...\n\n" +
+    return startBanner() +
            "<13>" + dashes(52) + "\n" +
            "<14>          SMBusb Firmware Version: " + version + "\n" +
            "<13>" + dashes(52) + "\n\n" +
@@ -28,9 +34,7 @@ inline std::string startUpScreen(const std::string& version)
 // The whole run when the adapter does not open.
 inline std::string adapterNotFoundScreen()
 {
-    return "<CLS><13>" + dashes(52) + "\n" +
-           "<10>               KESTRAN\n\n" +
-           "<11>                      PAUSE...\n\n" +
+    return startBanner() +
            "<13>" + dashes(56) + "\n\n" +
            "<11>             Adapter <15>FX2LP <12>NOT in SYSTEM !!!\n\n" +
            "<14>             Please Connect Adapter FX2LP...\n\n" +
