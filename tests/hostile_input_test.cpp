@@ -68,11 +68,6 @@ private:
     long unplugAt_;
 };
 
-bool onlyPlainText(const std::string& out)
-{
-    return std::all_of(out.begin(), out.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7F); });
-}
-
 struct MenuRun {
     int exitStatus;
     std::string screen;

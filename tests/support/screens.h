@@ -2,6 +2,7 @@
 // literals: colour changes are written <NN> as CaptureTerminal records them.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 
@@ -48,6 +49,17 @@ inline std::size_t occurrences(const std::string& text, const std::string& what)
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
         ++count;
     return count;
+}
+
+// Whether `out` holds nothing but printable ASCII and line ends. Colour
+// changes and clearing are captured as <NN> and <CLS> tokens, so a captured
+// screen holds exactly what device bytes could have put there.
+inline bool onlyPlainText(const std::string& out)
+{
+    return std::all_of(out.begin(), out.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '\n' || (byte >= 0x20 && byte <= 0x7E);
+    });
 }
 
 namespace detail {

@@ -17,11 +17,6 @@ namespace {
 // lines ending in \r\n.
 std::string piped(const std::string& tokens) { return withCrLf(plain(tokens)); }
 
-bool endsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 const std::string kMenuEnd = piped("<13>" + dashes(40) + "\n\n<14>        YOUR CHOICE: <15><15>");
 
 class KestranExe : public ::testing::Test {
@@ -64,7 +59,7 @@ TEST_F(KestranExe, LoadsTheAdapterLibraryFromItsOwnFolder)
     const std::string startUp = piped(startUpScreen("1.2.3") + "<CLS><11> PEC = 1\n");
     EXPECT_EQ(run.out.substr(0, startUp.size()), startUp);
     EXPECT_EQ(occurrences(run.out, "SELECT AN ACTION"), 1u);
-    EXPECT_TRUE(endsWith(run.out, kMenuEnd));
+    EXPECT_TRUE(run.out.ends_with(kMenuEnd));
     EXPECT_EQ(slurp(logPath), withCrLf("open 0x04B4 0x8613\npec 1\nclose\n"));
 }
 
@@ -109,7 +104,7 @@ TEST_F(KestranExe, NoAdapterShowsTheNotFoundScreen)
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(run.out, piped(adapterNotFoundScreen()));
         EXPECT_EQ(run.errors.rfind(c.reasonStarts, 0), 0u) << run.errors;
-        EXPECT_TRUE(endsWith(run.errors, c.reasonEnds)) << run.errors;
+        EXPECT_TRUE(run.errors.ends_with(c.reasonEnds)) << run.errors;
         EXPECT_EQ(occurrences(run.errors, "\n"), 1u) << run.errors;
         EXPECT_EQ(slurp(logPath), withCrLf(c.log));
     }
@@ -128,7 +123,7 @@ TEST_F(KestranExe, SimulatesAGaugeWithoutAnyLibrary)
     const std::string startUp = piped(startUpScreen(number) + "<CLS><11> PEC = 1\n");
     EXPECT_EQ(run.out.substr(0, startUp.size()), startUp);
     EXPECT_EQ(occurrences(run.out, "DONE !!!"), 2u);
-    EXPECT_TRUE(endsWith(run.out, kMenuEnd));
+    EXPECT_TRUE(run.out.ends_with(kMenuEnd));
 }
 
 TEST_F(KestranExe, CommandLineFailuresStopBeforeStartUp)
