@@ -9,7 +9,7 @@
 #include "reports/reports.h"
 #include "scan/scans.h"
 #include "tests/support/capture_terminal.h"
-#include "tests/support/screen_test.h"
+#include "tests/support/current_devices.h"
 #include "tests/support/screens.h"
 
 namespace kestran::testing {
@@ -51,13 +51,11 @@ TEST(HostileGaugeTest, ScreensSurviveAnyAnswerAndPrintOnlyText)
     for (unsigned seed = 1; seed <= 40; ++seed) {
         HostileGauge gauge(seed);
         CaptureTerminal term("00\n00\n00\n00\n");
-        resetSharedState();
-        setCurrentAdapter(&gauge);
-        setCurrentTerminal(&term);
-        for (Screen screen : screens)
-            screen();
-        setCurrentAdapter(nullptr);
-        setCurrentTerminal(nullptr);
+        {
+            const CurrentDevices current(gauge, term);
+            for (Screen screen : screens)
+                screen();
+        }
         SCOPED_TRACE(seed);
         EXPECT_TRUE(onlyPlainText(term.out));
     }

@@ -17,6 +17,7 @@
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 #include "tests/support/capture_terminal.h"
+#include "tests/support/current_devices.h"
 #include "tests/support/files.h"
 #include "tests/support/process_run.h"
 #include "tests/support/pty_run.h"
@@ -79,12 +80,11 @@ MenuRun runMenu(std::string_view packName, const std::string& typed, long unplug
 {
     UnpluggedGauge gauge(packName, unplugAt < 0 ? std::numeric_limits<long>::max() : unplugAt);
     CaptureTerminal term(typed);
-    resetSharedState();
-    setCurrentAdapter(&gauge);
-    setCurrentTerminal(&term);
-    const int exitStatus = runTool();
-    setCurrentAdapter(nullptr);
-    setCurrentTerminal(nullptr);
+    int exitStatus = 0;
+    {
+        const CurrentDevices current(gauge, term);
+        exitStatus = runTool();
+    }
     return {exitStatus, term.out, gauge.transactions, gauge.closes};
 }
 

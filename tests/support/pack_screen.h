@@ -11,10 +11,10 @@
 #include <utility>
 
 #include "adapter/smbus.h"
-#include "console/state.h"
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 #include "tests/support/capture_terminal.h"
+#include "tests/support/current_devices.h"
 
 namespace kestran::testing {
 
@@ -61,14 +61,12 @@ inline void showPack(std::string_view packName, void (*screen)(), PackScreen& sh
     sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});
     CountingAdapter counting(gauge);
     CaptureTerminal term(typed);
-    resetSharedState();
-    setCurrentAdapter(&counting);
-    setCurrentTerminal(&term);
-    SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
-    SMBEnablePEC(1);
-    screen();
-    setCurrentAdapter(nullptr);
-    setCurrentTerminal(nullptr);
+    {
+        const CurrentDevices current(counting, term);
+        SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
+        SMBEnablePEC(1);
+        screen();
+    }
     shown.out = term.out;
     shown.failures = counting.failures;
 }
