@@ -55,6 +55,12 @@ const GaugeScript kNormalGauge = {
     .blocks = {{0x23, {0x0A, 0x02, 0x01, 0x00, 0x2C, 0x10, 0x31, 0x10, 0x2B, 0x10, 0x2E, 0x10, 0x00, 0x00}}},
 };
 
+// A register's word, and the lines shown for it.
+struct RegisterLinesCase {
+    int word;
+    std::string lines;
+};
+
 class Bq9000Test : public ReportTest {
 protected:
     Bq9000Test() : ReportTest(bq9000, kNormalGauge) {}
@@ -324,10 +330,7 @@ TEST_F(Bq9000Test, FailedReadsArePrintedLikeData)
 TEST_F(Bq9000Test, BatteryStatusAlarmsAndErrorCode)
 {
     // Each case: the value line, the alarm line and the error-code line.
-    const struct {
-        int word;
-        std::string lines;
-    } cases[] = {
+    const RegisterLinesCase cases[] = {
         {0x00C0, "<14>00C0 Hex\n<12> INIT DSG\n<10> OK\n"},
         {0x0000, "<14>0000 Hex\n<12>\n<10> OK\n"},
         {0x0001, "<14>0001 Hex\n<12>\n<14> BUSY\n"},
@@ -360,10 +363,7 @@ TEST_F(Bq9000Test, BatteryStatusAlarmsAndErrorCode)
 
 TEST_F(Bq9000Test, BatteryModeLine)
 {
-    const struct {
-        int word;
-        std::string lines;
-    } cases[] = {
+    const RegisterLinesCase cases[] = {
         {0xFFFF, "<14>FFFF Hex\n<12> CapM ChgM AM PB CC CF PBS ICC\n"},
         {0x1C7C, "<14>1C7C Hex\n<12>\n"},  // bits 12..10 and 6..2 have no name
         {0x0000, "<14>0000 Hex\n<12>\n"},
