@@ -8,7 +8,7 @@
 #include "console/state.h"
 #include "reports/bq20z.h"
 #include "reports/reports.h"
-#include "tests/support/screen_test.h"
+#include "tests/support/report_test.h"
 #include "tests/support/screens.h"
 
 namespace kestran::testing {
@@ -19,77 +19,41 @@ using ::testing::Each;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::vector<std::uint8_t> text(const std::string& s) { return {s.begin(), s.end()}; }
-
 const std::string kHeader = "<11> PEC = 1\n"
                             "<13>" + dashes(39) + "\n"
                             "<10>         KESTRAN_bq20zXX\n"
                             "<15>           READ Battery Info\n"
                             "<13>" + dashes(39) + "\n";
 
-class Bq20zTest : public ScreenTest {
-protected:
-    // A healthy unsealed gauge; tests change single registers on top of it.
-    void scriptUnsealedGauge()
-    {
-        gauge.word(0x0D, {87});
-        gauge.word(0x03, {0x6081});
-        gauge.word(0x18, {4400});
-        gauge.word(0x10, {4000});
-        gauge.word(0x17, {123});
-        gauge.word(0x1B, {0x40B1});
-        gauge.word(0x19, {14400});
-        gauge.blockData(0x20, text("Northwind"));
-        gauge.blockData(0x21, text("bq20z80"));
-        gauge.word(0x1C, {0x1A2B});
-        gauge.word(0x15, {16800});
-        gauge.word(0x14, {2500});
-        gauge.blockData(0x22, text("LION"));
-        gauge.word(0x08, {2982});
-        gauge.word(0x09, {16006});
-        gauge.word(0x0A, {0xFC18});
-        gauge.word(0x0E, {80});
-        gauge.word(0x0F, {3500});
-        gauge.word(0x3F, {4003});
-        gauge.word(0x3E, {4002});
-        gauge.word(0x3D, {4001});
-        gauge.word(0x3C, {4000});
-        gauge.word(0x1A, {0x0031});
-        gauge.word(0x16, {0x00C0});
-        gauge.manufacturerWord(0x0054, 0x4082);
-        gauge.blockData(0x60, {0x14, 0x04, 0x72, 0x36});
-        gauge.blockData(0x61, {0xFF, 0xFF, 0xFF, 0xFF});
-        gauge.blockData(0x62, {0x23, 0x01, 0x67, 0x45});
-        gauge.manufacturerWord(0x0051, 0x0000);
-        gauge.manufacturerWord(0x0053, 0x4000);
-        gauge.manufacturerWord(0x0055, 0x0040);
-        gauge.manufacturerWord(0x0046, 0x0006);
-        gauge.word(0x0C, {1});
-        // Qmax 4200, 0500, 4190, 4195, pack 4190 (big-endian), Update Status at byte 12.
-        gauge.blockData(0x78, {0x10, 0x68, 0x01, 0xF4, 0x10, 0x5E, 0x10, 0x63, 0x10, 0x5E, 0x00, 0x00, 14}, 0x0052);
-        gauge.blockData(0x78, {0x00, 0x55}, 0x0058);
-        gauge.blockData(0x78, {0x01, 0x02}, 0x0059);
-        gauge.blockData(0x78, {0xAB, 0xCD}, 0x005A);
-        gauge.blockData(0x78, {0x00, 0x00}, 0x005B);
-        gauge.manufacturerWord(0x0001, 0x0800);
-        gauge.manufacturerWord(0x0002, 0x0165);
-        gauge.manufacturerWord(0x0003, 0x00A3);
-        gauge.manufacturerWord(0x0008, 0x0100);
-    }
+// A healthy unsealed gauge; tests change single registers on top of it.
+const GaugeScript kUnsealedGauge = {
+    .words = {{0x0D, 87}, {0x03, 0x6081}, {0x18, 4400}, {0x10, 4000}, {0x17, 123}, {0x1B, 0x40B1}, {0x19, 14400},
+              {0x1C, 0x1A2B}, {0x15, 16800}, {0x14, 2500}, {0x08, 2982}, {0x09, 16006}, {0x0A, 0xFC18},
+              {0x0E, 80}, {0x0F, 3500}, {0x3F, 4003}, {0x3E, 4002}, {0x3D, 4001}, {0x3C, 4000},
+              {0x1A, 0x0031}, {0x16, 0x00C0}, {0x0C, 1}},
+    .texts = {{0x20, "Northwind"}, {0x21, "bq20z80"}, {0x22, "LION"}},
+    .manufacturerWords = {{0x0054, 0x4082}, {0x0051, 0x0000}, {0x0053, 0x4000}, {0x0055, 0x0040},
+                          {0x0046, 0x0006}, {0x0001, 0x0800}, {0x0002, 0x0165}, {0x0003, 0x00A3},
+                          {0x0008, 0x0100}},
+    .blocks = {{0x60, {0x14, 0x04, 0x72, 0x36}},
+               {0x61, {0xFF, 0xFF, 0xFF, 0xFF}},
+               {0x62, {0x23, 0x01, 0x67, 0x45}},
+               // Qmax 4200, 0500, 4190, 4195, pack 4190 (big-endian), Update Status at byte 12.
+               {0x78, {0x10, 0x68, 0x01, 0xF4, 0x10, 0x5E, 0x10, 0x63, 0x10, 0x5E, 0x00, 0x00, 14}, 0x0052},
+               {0x78, {0x00, 0x55}, 0x0058},
+               {0x78, {0x01, 0x02}, 0x0059},
+               {0x78, {0xAB, 0xCD}, 0x005A},
+               {0x78, {0x00, 0x00}, 0x005B}},
+};
 
-    std::string run()
-    {
-        term = CaptureTerminal{};
-        gauge.timeline = &term;
-        gauge.clearLog();
-        bq20z();
-        return term.out;
-    }
+class Bq20zTest : public ReportTest {
+protected:
+    Bq20zTest() : ReportTest(bq20z, kUnsealedGauge) {}
 };
 
 TEST_F(Bq20zTest, UnsealedGaugeShowsTheWholeScreen)
 {
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     StUnsealDevice = 0;
     run();
 
@@ -229,7 +193,7 @@ TEST_F(Bq20zTest, UnsealedGaugeShowsTheWholeScreen)
 
 TEST_F(Bq20zTest, ReadsAroundTheQuirkyRowsComeInTheirPlace)
 {
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     run();
     // ManufacturerName's colour follows its read; DeviceName's and DeviceChemistry's precede it.
     EXPECT_THAT(term.timeline, HasSubstr("{Block Read 0x20}{Sleep 2}<12> Manufacturer Name:"));
@@ -247,10 +211,8 @@ TEST_F(Bq20zTest, BootModeGate)
     } cases[] = {{100, 0}, {101, 1}, {255, 1}, {0, 0}, {kBusFailure, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.relativeStateOfCharge);
-        scriptUnsealedGauge();
-        gauge.word(0x0D, {c.relativeStateOfCharge});
         BootRom = 1 - c.bootRom;  // the gate sets it either way
-        run();
+        runWithWords({{0x0D, c.relativeStateOfCharge}});
         EXPECT_EQ(BootRom, c.bootRom);
         if (c.bootRom) {
             EXPECT_EQ(term.out, kHeader +
@@ -268,12 +230,7 @@ TEST_F(Bq20zTest, BootModeGate)
 
 TEST_F(Bq20zTest, CapacityUnitsFollowBatteryModeBit15)
 {
-    const struct {
-        int batteryMode;
-        const char* design;
-        const char* full;
-        const char* remaining;
-    } cases[] = {
+    const CapacityUnitsCase cases[] = {
         {0x8000, "44000 mWh", "40000 mWh", "35000 mWh"},
         {0xE383, "44000 mWh", "40000 mWh", "35000 mWh"},
         {0x7FFF, "4400 mAh", "4000 mAh", "3500 mAh"},
@@ -281,9 +238,7 @@ TEST_F(Bq20zTest, CapacityUnitsFollowBatteryModeBit15)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.batteryMode);
-        scriptUnsealedGauge();
-        gauge.word(0x03, {c.batteryMode});
-        const std::string out = run();
+        const std::string out = runWithWords({{0x03, c.batteryMode}});
         EXPECT_THAT(out, HasSubstr("<14> Design Capacity:            <15>" + std::string(c.design) + "\n"));
         EXPECT_THAT(out, HasSubstr("<11> Full Charge Capacity:...... <14>" + std::string(c.full) + "\n"));
         EXPECT_THAT(out, HasSubstr("<14> Remaining Capacity:         <15>" + std::string(c.remaining) + "\n"));
@@ -292,11 +247,7 @@ TEST_F(Bq20zTest, CapacityUnitsFollowBatteryModeBit15)
 
 TEST_F(Bq20zTest, WordValuesAreDecodedAsTheirRowsSay)
 {
-    const struct {
-        int command;
-        int word;
-        const char* line;
-    } cases[] = {
+    const WordLineCase cases[] = {
         {0x0A, 0xFC18, "<15> Current:................... -1000 mA\n"},
         {0x0A, 0x03E8, "<15> Current:................... 1000 mA\n"},
         {0x08, 2982, "<13> Temperature:............... <15>25.05 C\n"},
@@ -315,9 +266,7 @@ TEST_F(Bq20zTest, WordValuesAreDecodedAsTheirRowsSay)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        scriptUnsealedGauge();
-        gauge.word(c.command, {c.word});
-        EXPECT_THAT(run(), HasSubstr(c.line));
+        EXPECT_THAT(runWithWords({{c.command, c.word}}), HasSubstr(c.line));
     }
 }
 
@@ -334,12 +283,7 @@ TEST_F(Bq20zTest, SilentGaugeStillShowsTheWholeScreen)
 
 TEST_F(Bq20zTest, NameBlocksShowTheirBytesSafely)
 {
-    const struct {
-        const char* name;
-        int result;
-        std::vector<std::uint8_t> data;
-        std::string shown;
-    } cases[] = {
+    const NameBlockCase cases[] = {
         {"empty", 0, {}, ""},
         {"failed", kBusFailure, {}, ""},
         {"plain", 7, text("bq20z80"), "bq20z80"},
@@ -349,7 +293,7 @@ TEST_F(Bq20zTest, NameBlocksShowTheirBytesSafely)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         gauge.blockData(0x20, {});
         gauge.blockResult(0x21, c.result, c.data);
         buf.fill(0);
@@ -361,12 +305,7 @@ TEST_F(Bq20zTest, NameBlocksShowTheirBytesSafely)
 
 TEST_F(Bq20zTest, ChemistryShowsOnlyTheLatestReply)
 {
-    const struct {
-        const char* name;
-        std::vector<std::uint8_t> before;
-        std::vector<std::uint8_t> reply;
-        std::string shown;
-    } cases[] = {
+    const ChemistryReplyCase cases[] = {
         {"shorter after longer", text("LiFePO4"), text("LION"), "LION"},
         // A reply past 32 bytes used to leave bytes 32.. behind for the next one.
         {"33 bytes after 40", std::vector<std::uint8_t>(40, 'A'), std::vector<std::uint8_t>(33, 'B'),
@@ -379,11 +318,8 @@ TEST_F(Bq20zTest, ChemistryShowsOnlyTheLatestReply)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptUnsealedGauge();
-        gauge.blockData(0x22, c.before);
-        run();
-        gauge.blockData(0x22, c.reply);
-        EXPECT_THAT(run(), HasSubstr("<11> Device Chemistry:           <12>" + c.shown + "\n<13> Temperature:"));
+        EXPECT_THAT(runWithChemistryReplies(c.before, c.reply),
+                    HasSubstr("<11> Device Chemistry:           <12>" + c.shown + "\n<13> Temperature:"));
         EXPECT_THAT(tempStr, Each(0));
     }
 }
@@ -423,7 +359,7 @@ TEST_F(Bq20zTest, FlagLinesNameTheSetBitsFromTheHighestDown)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         if (c.command == 0x00)
             gauge.manufacturerWord(c.subcommand, c.value);
         else
@@ -482,7 +418,7 @@ TEST_F(Bq20zTest, SealedGaugeIsNotAskedForKeysOrGaugingData)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.operationStatus);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         gauge.manufacturerWord(0x0054, c.operationStatus);
         StUnsealDevice = c.before;
         const std::string out = run();
@@ -505,7 +441,7 @@ TEST_F(Bq20zTest, SealedGaugeIsNotAskedForKeysOrGaugingData)
 
 TEST_F(Bq20zTest, KeysShowTheHighByteOfEachWordFirst)
 {
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     gauge.blockData(0x60, {0xB0, 0xB1, 0xB2, 0xB3});
     gauge.blockData(0x61, {0x01, 0x02, 0x03, 0x04});
     gauge.blockData(0x62, {0xA0, 0x0A, 0x0B, 0xB0});
@@ -521,11 +457,7 @@ TEST_F(Bq20zTest, KeysShowTheHighByteOfEachWordFirst)
 
 TEST_F(Bq20zTest, DeltaCapacity)
 {
-    const struct {
-        int design;
-        int full;
-        const char* shown;
-    } cases[] = {
+    const DeltaCapacityCase cases[] = {
         {4400, 4000, "-9 %"},
         {4000, 4400, "+10 %"},
         {4000, 4000, "+0 %"},
@@ -536,10 +468,7 @@ TEST_F(Bq20zTest, DeltaCapacity)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        scriptUnsealedGauge();
-        gauge.word(0x18, {c.design});
-        gauge.word(0x10, {c.full});
-        const std::string out = run();
+        const std::string out = runWithWords({{0x18, c.design}, {0x10, c.full}});
         const std::string tail = "<11> Delta-Capacity <15>(DesCap-FCC):    <14>" + std::string(c.shown) + "      \n"
                                  "<13>" + dashes(39) + "\n<12>";
         ASSERT_GE(out.size(), tail.size());

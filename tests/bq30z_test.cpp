@@ -14,7 +14,7 @@
 #include "reports/bq30z_flags.h"
 #include "reports/reports.h"
 #include "tests/support/flag_tables.h"
-#include "tests/support/screen_test.h"
+#include "tests/support/report_test.h"
 #include "tests/support/screens.h"
 
 namespace kestran::testing {
@@ -22,10 +22,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes text(const std::string& s) { return {s.begin(), s.end()}; }
 
 // `size` zero bytes with 16-bit words written from `at` on, in the byte order given.
 Bytes withWords(std::size_t size, std::size_t at, std::vector<int> words, bool bigEndian)
@@ -49,70 +45,42 @@ const std::string kHeader = "<11> PEC = 1\n" + kLine39 +
                             "<10>          KESTRAN-bq30z55\n"
                             "<15>            READ Battery Info\n" + kLine39;
 
-class Bq30zTest : public ScreenTest {
+// A healthy unsealed gauge; tests change single registers on top of it. Its
+// ManufacturerData (0x23) and ManufacturerInput (0x2F) blocks answer after
+// their subcommand is written.
+const GaugeScript kUnsealedGauge = {
+    .words = {{0x0D, 62}, {0x03, 0x6001}, {0x18, 4400}, {0x10, 4180}, {0x17, 214}, {0x1B, 0x4D5A}, {0x19, 14800},
+              {0x1C, 0x0A7C}, {0x15, 16800}, {0x14, 1500}, {0x08, 2982}, {0x09, 15440}, {0x0A, 0xFC18},
+              {0x0E, 60}, {0x0F, 2600}, {0x3F, 3861}, {0x3E, 3858}, {0x3D, 3864}, {0x3C, 3859},
+              {0x1A, 0x0031}, {0x16, 0x00C0}, {0x0C, 1}},
+    .texts = {{0x20, "Norvik"}, {0x21, "bq30z55"}, {0x22, "LION"}},
+    .blocks = {{0x23, {0x07, 0x02, 0x04, 0x00}, 0x0054},  // SEC1 alone: unsealed
+               {0x23, {0x18, 0x04}, 0x0056},
+               {0x23, {0x18, 0x00}, 0x0057},
+               {0x23, {0x00, 0x00, 0x00, 0x00}, 0x0051},
+               {0x23, {0x00, 0x10, 0x00, 0x80}, 0x0053},
+               {0x23, {0x00, 0x08, 0x04}, 0x0055},
+               {0x23, qmaxBlock({4400, 4380, 4410, 4395}), 0x0073},
+               // Cell 0's Qmax at bytes 3..4, big-endian; Update Status 14 at byte 15.
+               {0x2F,
+                {0x00, 0x00, 0x00, 0x11, 0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0E},
+                0x0116},
+               {0x2F, {0x00, 0x55}, 0x0128},
+               {0x2F, {0x01, 0x02}, 0x012A},
+               {0x2F, {0xAB, 0xCD}, 0x012C},
+               {0x2F, {0x00, 0x00}, 0x012E},
+               {0x23, {0x50, 0x05}, 0x0001},
+               {0x23, {0x50, 0x05, 0x01, 0x02, 0x00, 0x00}, 0x0002},
+               {0x23, {0x41, 0x00}, 0x0003},
+               {0x23, {0x50, 0x10}, 0x0006}},
+};
+
+class Bq30zTest : public ReportTest {
 protected:
+    Bq30zTest() : ReportTest(bq30z, kUnsealedGauge) {}
+
     void manufacturerBlock(int subcommand, Bytes data) { gauge.blockData(0x23, std::move(data), subcommand); }
     void manufacturerInput(int subcommand, Bytes data) { gauge.blockData(0x2F, std::move(data), subcommand); }
-
-    // A healthy unsealed gauge; tests change single registers on top of it.
-    void scriptUnsealedGauge()
-    {
-        gauge.word(0x0D, {62});
-        gauge.word(0x03, {0x6001});
-        gauge.word(0x18, {4400});
-        gauge.word(0x10, {4180});
-        gauge.word(0x17, {214});
-        gauge.word(0x1B, {0x4D5A});
-        gauge.word(0x19, {14800});
-        gauge.blockData(0x20, text("Norvik"));
-        gauge.blockData(0x21, text("bq30z55"));
-        gauge.word(0x1C, {0x0A7C});
-        gauge.word(0x15, {16800});
-        gauge.word(0x14, {1500});
-        gauge.blockData(0x22, text("LION"));
-        gauge.word(0x08, {2982});
-        gauge.word(0x09, {15440});
-        gauge.word(0x0A, {0xFC18});
-        gauge.word(0x0E, {60});
-        gauge.word(0x0F, {2600});
-        gauge.word(0x3F, {3861});
-        gauge.word(0x3E, {3858});
-        gauge.word(0x3D, {3864});
-        gauge.word(0x3C, {3859});
-        gauge.word(0x1A, {0x0031});
-        gauge.word(0x16, {0x00C0});
-        manufacturerBlock(0x0054, {0x07, 0x02, 0x04, 0x00});  // SEC1 alone: unsealed
-        manufacturerBlock(0x0056, {0x18, 0x04});
-        manufacturerBlock(0x0057, {0x18, 0x00});
-        manufacturerBlock(0x0051, {0x00, 0x00, 0x00, 0x00});
-        manufacturerBlock(0x0053, {0x00, 0x10, 0x00, 0x80});
-        manufacturerBlock(0x0055, {0x00, 0x08, 0x04});
-        gauge.word(0x0C, {1});
-        manufacturerBlock(0x0073, qmaxBlock({4400, 4380, 4410, 4395}));
-        // Cell 0's Qmax at bytes 3..4, big-endian; Update Status 14 at byte 15.
-        Bytes first(16, 0);
-        first[3] = 0x11;
-        first[4] = 0x30;
-        first[15] = 0x0E;
-        manufacturerInput(0x0116, first);
-        manufacturerInput(0x0128, {0x00, 0x55});
-        manufacturerInput(0x012A, {0x01, 0x02});
-        manufacturerInput(0x012C, {0xAB, 0xCD});
-        manufacturerInput(0x012E, {0x00, 0x00});
-        manufacturerBlock(0x0001, {0x50, 0x05});
-        manufacturerBlock(0x0002, {0x50, 0x05, 0x01, 0x02, 0x00, 0x00});
-        manufacturerBlock(0x0003, {0x41, 0x00});
-        manufacturerBlock(0x0006, {0x50, 0x10});
-    }
-
-    std::string run()
-    {
-        term = CaptureTerminal{};
-        gauge.timeline = &term;
-        gauge.clearLog();
-        bq30z();
-        return term.out;
-    }
 
     // The ManufacturerAccess subcommands sent, in order.
     std::vector<int> subcommandsSent() const
@@ -128,7 +96,7 @@ protected:
 
 TEST_F(Bq30zTest, UnsealedGaugeShowsTheWholeScreen)
 {
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     StUnsealDevice = 0;
     run();
 
@@ -262,7 +230,7 @@ TEST_F(Bq30zTest, UnsealedGaugeShowsTheWholeScreen)
 
 TEST_F(Bq30zTest, ReadsAndColoursComeInTheirPlace)
 {
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     run();
     // Name blocks are read before their label.
     EXPECT_THAT(term.timeline, HasSubstr("{Block Read 0x20}{Sleep 3}<12> Manufacturer Name:"));
@@ -283,11 +251,9 @@ TEST_F(Bq30zTest, BootRomCheck)
     } cases[] = {{100, false}, {101, true}, {0x0502, true}, {0, false}, {kBusFailure, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.relativeStateOfCharge);
-        scriptUnsealedGauge();
-        gauge.word(0x0D, {c.relativeStateOfCharge});
         status = 12345;
         BootRom = 7;  // not this screen's
-        run();
+        runWithWords({{0x0D, c.relativeStateOfCharge}});
         EXPECT_EQ(Word2byte, c.relativeStateOfCharge);
         EXPECT_EQ(BootRom, 7);
         if (c.bootRom) {
@@ -309,12 +275,7 @@ TEST_F(Bq30zTest, BootRomCheck)
 
 TEST_F(Bq30zTest, CapacityUnitsFollowBatteryModeBit15)
 {
-    const struct {
-        int batteryMode;
-        const char* design;
-        const char* full;
-        const char* remaining;
-    } cases[] = {
+    const CapacityUnitsCase cases[] = {
         {0x8000, "44000 mWh", "41800 mWh", "26000 mWh"},
         {0xFFFF, "44000 mWh", "41800 mWh", "26000 mWh"},
         {0x7FFF, "4400 mAh", "4180 mAh", "2600 mAh"},
@@ -322,9 +283,7 @@ TEST_F(Bq30zTest, CapacityUnitsFollowBatteryModeBit15)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.batteryMode);
-        scriptUnsealedGauge();
-        gauge.word(0x03, {c.batteryMode});
-        const std::string out = run();
+        const std::string out = runWithWords({{0x03, c.batteryMode}});
         EXPECT_THAT(out, HasSubstr("<14> Design Capacity:            <15>" + std::string(c.design) + "\n"));
         EXPECT_THAT(out, HasSubstr("<11> Full Charge Capacity:...... <14>" + std::string(c.full) + "\n"));
         EXPECT_THAT(out, HasSubstr("<14> Remaining Capacity:         <13>" + std::string(c.remaining) + "\n"));
@@ -335,11 +294,7 @@ TEST_F(Bq30zTest, CapacityUnitsFollowBatteryModeBit15)
 
 TEST_F(Bq30zTest, WordValuesAreDecodedAsTheirRowsSay)
 {
-    const struct {
-        int command;
-        int word;
-        std::string line;
-    } cases[] = {
+    const WordLineCase cases[] = {
         {0x1B, 0x0000, "<11> Manufacture Date:..... <14>0000 <11>1980.00.00\n"},
         {0x1B, 0x4D5A, "<11> Manufacture Date:..... <14>4d5a <11>2018.10.26\n"},
         {0x08, 2731, "<10> Temperature:............... -0.05 C\n"},
@@ -359,20 +314,13 @@ TEST_F(Bq30zTest, WordValuesAreDecodedAsTheirRowsSay)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        scriptUnsealedGauge();
-        gauge.word(c.command, {c.word});
-        EXPECT_THAT(run(), HasSubstr(c.line));
+        EXPECT_THAT(runWithWords({{c.command, c.word}}), HasSubstr(c.line));
     }
 }
 
 TEST_F(Bq30zTest, NameBlocksShowTheirBytesSafely)
 {
-    const struct {
-        const char* name;
-        int result;
-        Bytes data;
-        std::string shown;
-    } cases[] = {
+    const NameBlockCase cases[] = {
         {"empty", 0, {}, ""},
         {"failed", kBusFailure, {}, ""},
         {"plain", 6, text("Norvik"), "Norvik"},
@@ -382,7 +330,7 @@ TEST_F(Bq30zTest, NameBlocksShowTheirBytesSafely)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         gauge.blockResult(0x20, c.result, c.data);
         gauge.blockResult(0x22, c.result, c.data);
         buff.fill(0);
@@ -434,7 +382,7 @@ TEST_F(Bq30zTest, StatusRegistersShowTheirValueAndFlagLines)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         if (c.command == 0x16)
             gauge.word(0x16, {c.bytes[0] | c.bytes[1] << 8});
         else
@@ -502,7 +450,7 @@ TEST_F(Bq30zTest, SealStateDecidesTheGaugingSection)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << int{c.sealBits} << " after " << c.before);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         manufacturerBlock(0x0054, {0x00, c.sealBits, 0x00, 0x00});
         StUnsealDevice = c.before;
         const std::string out = run();
@@ -529,7 +477,7 @@ TEST_F(Bq30zTest, SealStateOfAnotherReportStandsWhenTheProbeReadsNeitherBit)
     } cases[] = {{0x0000, 2, true}, {0x4000, 1, true}, {0x6000, 0, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bq20zOperationStatus);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         gauge.manufacturerWord(0x0054, c.bq20zOperationStatus);
         bq20z();
         ASSERT_EQ(StUnsealDevice, c.state);
@@ -569,7 +517,7 @@ TEST_F(Bq30zTest, UpdateStatusIsFoundBesideTheFirstCandidateThatMatchesAQmax)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         manufacturerBlock(0x0073, qmaxBlock(qmax));
         manufacturerInput(0x0116, c.first);
         manufacturerInput(0x011C, c.second);
@@ -618,7 +566,7 @@ TEST_F(Bq30zTest, QmaxLinesAndPackAsTheSmallestCell)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         manufacturerBlock(0x0073, qmaxBlock(c.qmax));
         EXPECT_THAT(run(), HasSubstr(c.shown + kLine38 + "<11> Cell-<14>0"));
     }
@@ -626,7 +574,7 @@ TEST_F(Bq30zTest, QmaxLinesAndPackAsTheSmallestCell)
 
 TEST_F(Bq30zTest, RaFlagsShowTheWordInTheBlocksOwnOrder)
 {
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     manufacturerInput(0x0128, {0xFE, 0x01, 0x77});
     manufacturerInput(0x012A, {0x0A, 0xB0});
     manufacturerInput(0x012C, {0x12, 0x34});
@@ -642,7 +590,7 @@ TEST_F(Bq30zTest, RaFlagsShowTheWordInTheBlocksOwnOrder)
 
 TEST_F(Bq30zTest, IdentificationWords)
 {
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     manufacturerBlock(0x0001, {0x55, 0x03, 0x99, 0x99});
     manufacturerBlock(0x0002, {0x30, 0x05, 0x01, 0x17, 0x00});
     manufacturerBlock(0x0003, {0x02, 0x01});
@@ -656,11 +604,7 @@ TEST_F(Bq30zTest, IdentificationWords)
 
 TEST_F(Bq30zTest, DeltaCapacity)
 {
-    const struct {
-        int design;
-        int full;
-        const char* shown;
-    } cases[] = {
+    const DeltaCapacityCase cases[] = {
         {4400, 4180, "-5 %"},
         {4400, 4400, "+0 %"},
         {4000, 4100, "+2 %"},  // 2.5 truncated
@@ -671,10 +615,7 @@ TEST_F(Bq30zTest, DeltaCapacity)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        scriptUnsealedGauge();
-        gauge.word(0x18, {c.design});
-        gauge.word(0x10, {c.full});
-        const std::string out = run();
+        const std::string out = runWithWords({{0x18, c.design}, {0x10, c.full}});
         const std::string tail = kLine38 + "<11> Delta-Capacity <15>(DesCap-FCC):    <14>" + std::string(c.shown) +
                                  "      \n" + kLine39 + "<12>";
         ASSERT_GE(out.size(), tail.size());
@@ -700,11 +641,7 @@ class Bq30zFlagTableTest : public ScreenTest {};
 
 TEST_F(Bq30zFlagTableTest, EveryNamedBitPrintsItsNameAndNoOtherBitPrintsAnything)
 {
-    const struct {
-        const char* register_;
-        std::span<const FlagName> table;
-        NamedBits bits;
-    } tables[] = {
+    const FlagTableCase tables[] = {
         {"Operation Status", bq30z_flags::kOperationStatus,
          {{29, " FetOf"}, {28, " XLSBS"}, {27, " SLPC"}, {26, " SLPQM"}, {25, " SMBLCL"}, {24, " INIT"},
           {23, " SleepM"}, {22, " SDV"}, {21, " CALO"}, {20, " FVS"}, {19, " AWD"}, {18, " AUTH"},
@@ -736,10 +673,7 @@ TEST_F(Bq30zFlagTableTest, EveryNamedBitPrintsItsNameAndNoOtherBitPrintsAnything
           {10, " HV"}, {9, " MV"}, {8, " LV"}, {7, " PV"}, {6, " OT"}, {5, " HT"}, {4, " STH"}, {3, " RT"},
           {2, " STL"}, {1, " LT"}, {0, " UT"}}},
     };
-    for (const auto& t : tables) {
-        SCOPED_TRACE(t.register_);
-        expectFlagTable(term, t.table, t.bits);
-    }
+    expectFlagTables(term, tables);
 }
 
 }  // namespace

@@ -9,13 +9,7 @@
 namespace kestran::testing {
 namespace {
 
-struct TableCase {
-    const char* register_;
-    std::span<const FlagName> table;
-    NamedBits bits;
-};
-
-const TableCase kTables[] = {
+const FlagTableCase kTables[] = {
     {"OperationStatus", bq40z_flags::kOperationStatus,
      {{29, " EMshut"}, {28, " CB"},     {27, " SLPCC"},  {26, " SLPAD"},  {25, " SMBLCL"}, {24, " INIT"},
       {23, " SleepM"}, {22, " XL"},     {21, " CALofs"}, {20, " CAL"},    {19, " ACALM"},  {18, " AUTH"},
@@ -49,10 +43,7 @@ class Bq40zFlagTableTest : public ScreenTest {};
 
 TEST_F(Bq40zFlagTableTest, EveryNamedBitPrintsItsNameAndNoOtherBitPrintsAnything)
 {
-    for (const TableCase& c : kTables) {
-        SCOPED_TRACE(c.register_);
-        expectFlagTable(term, c.table, c.bits);
-    }
+    expectFlagTables(term, kTables);
 }
 
 }  // namespace

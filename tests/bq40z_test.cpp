@@ -9,7 +9,7 @@
 #include "console/state.h"
 #include "reports/bq40z.h"
 #include "reports/reports.h"
-#include "tests/support/screen_test.h"
+#include "tests/support/report_test.h"
 #include "tests/support/screens.h"
 
 namespace kestran::testing {
@@ -17,10 +17,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes text(const std::string& s) { return {s.begin(), s.end()}; }
 
 const std::string kDivider = "<13>" + dashes(39) + "\n";
 
@@ -36,17 +32,52 @@ std::vector<std::string> fetchLog(int subcommand)
     return {write, "Sleep 5", "Block Read 0x44", "Sleep 5"};
 }
 
-class Bq40zTest : public ScreenTest {
+// The reply a real gauge sends: the subcommand's two echo bytes, then 32
+// data bytes, `payload` at the front and zeros after it.
+Bytes fullReply(int subcommand, Bytes payload)
+{
+    payload.resize(32, 0x00);
+    payload.insert(payload.begin(), {static_cast<std::uint8_t>(subcommand & 0xFF),
+                                     static_cast<std::uint8_t>(subcommand >> 8)});
+    return payload;
+}
+
+// ManufacturerBlockAccess (0x44) answering `subcommand` with the full reply of `payload`.
+GaugeScript::Block mbaReply(int subcommand, Bytes payload)
+{
+    return {0x44, fullReply(subcommand, std::move(payload)), subcommand};
+}
+
+// A healthy unsealed gauge of device type 0x4500; tests change single registers on top of it.
+const GaugeScript kUnsealedGauge = {
+    .words = {{0x0D, 87}, {0x03, 0x6081}, {0x18, 4400}, {0x10, 4000}, {0x17, 123}, {0x1B, 0x4A6F}, {0x19, 14400},
+              {0x1C, 0x1A2B}, {0x15, 16800}, {0x14, 2500}, {0x08, 2982}, {0x09, 16006}, {0x0A, 0xFF38},
+              {0x0E, 80}, {0x0F, 3500}, {0x3F, 4003}, {0x3E, 4002}, {0x3D, 4001}, {0x3C, 4000},
+              {0x1A, 0x0031}, {0x16, 0x00C0}, {0x0C, 1}},
+    .texts = {{0x20, "Northwind"}, {0x21, "bq40z50"}, {0x22, "LION"}},
+    .blocks = {mbaReply(0x0054, {0x03, 0x06, 0x01, 0x40}),  // DSG PRES, SDV SEC1 (unsealed), SDM, bit 30
+               mbaReply(0x0056, {0x00, 0x01, 0x02}),        // REST, QMAX
+               mbaReply(0x0057, {0x00, 0x80}),              // CAL
+               mbaReply(0x0051, {0x00, 0x00, 0x00, 0x00}),
+               mbaReply(0x0053, {0x00, 0x04, 0x00, 0x00}),  // bit 10: no name
+               mbaReply(0x0055, {0x01, 0x00, 0x08}),        // UT, NCT
+               mbaReply(0x0001, {0x00, 0x45}),
+               // Qmax 4200, 950, 4190, 4195, pack 4190 from byte 6, update status at byte 18.
+               mbaReply(0x0118, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x68, 0x10, 0xB6, 0x03, 0x5E, 0x10, 0x63, 0x10,
+                                 0x5E, 0x10, 0x77, 0x88, 14}),
+               mbaReply(0x0108, {0x55, 0x00}),
+               mbaReply(0x010A, {0x02, 0x01}),
+               mbaReply(0x010C, {0xCD, 0xAB}),
+               mbaReply(0x010E, {0x00, 0x00}),
+               mbaReply(0x0002, {0x00, 0x45, 0x01, 0x09, 0x00, 0x17}),
+               mbaReply(0x0003, {0xA1, 0x00}),
+               mbaReply(0x0006, {0x10, 0x12})},
+};
+
+class Bq40zTest : public ReportTest {
 protected:
-    // The reply a real gauge sends: the subcommand's two echo bytes, then 32
-    // data bytes, `payload` at the front and zeros after it.
-    static Bytes fullReply(int subcommand, Bytes payload)
-    {
-        payload.resize(32, 0x00);
-        payload.insert(payload.begin(), {static_cast<std::uint8_t>(subcommand & 0xFF),
-                                         static_cast<std::uint8_t>(subcommand >> 8)});
-        return payload;
-    }
+    Bq40zTest() : ReportTest(bq40z, kUnsealedGauge) {}
+
     void mba(int subcommand, Bytes payload) { gauge.blockData(0x44, fullReply(subcommand, payload), subcommand); }
     // A reply of exactly the echo and `data`.
     void mbaShort(int subcommand, Bytes data)
@@ -57,62 +88,6 @@ protected:
     }
     void mbaFails(int subcommand) { gauge.blockResult(0x44, kBusFailure, {}, subcommand); }
 
-    // A healthy unsealed gauge of device type 0x4500; tests change single registers on top of it.
-    void scriptUnsealedGauge()
-    {
-        gauge.word(0x0D, {87});
-        gauge.word(0x03, {0x6081});
-        gauge.word(0x18, {4400});
-        gauge.word(0x10, {4000});
-        gauge.word(0x17, {123});
-        gauge.word(0x1B, {0x4A6F});
-        gauge.word(0x19, {14400});
-        gauge.blockData(0x20, text("Northwind"));
-        gauge.blockData(0x21, text("bq40z50"));
-        gauge.word(0x1C, {0x1A2B});
-        gauge.word(0x15, {16800});
-        gauge.word(0x14, {2500});
-        gauge.blockData(0x22, text("LION"));
-        gauge.word(0x08, {2982});
-        gauge.word(0x09, {16006});
-        gauge.word(0x0A, {0xFF38});
-        gauge.word(0x0E, {80});
-        gauge.word(0x0F, {3500});
-        gauge.word(0x3F, {4003});
-        gauge.word(0x3E, {4002});
-        gauge.word(0x3D, {4001});
-        gauge.word(0x3C, {4000});
-        gauge.word(0x1A, {0x0031});
-        gauge.word(0x16, {0x00C0});
-        mba(0x0054, {0x03, 0x06, 0x01, 0x40});  // DSG PRES, SDV SEC1 (unsealed), SDM, bit 30
-        mba(0x0056, {0x00, 0x01, 0x02});        // REST, QMAX
-        mba(0x0057, {0x00, 0x80});              // CAL
-        mba(0x0051, {0x00, 0x00, 0x00, 0x00});
-        mba(0x0053, {0x00, 0x04, 0x00, 0x00});  // bit 10: no name
-        mba(0x0055, {0x01, 0x00, 0x08});        // UT, NCT
-        gauge.word(0x0C, {1});
-        mba(0x0001, {0x00, 0x45});
-        // Qmax 4200, 950, 4190, 4195, pack 4190 from byte 6, update status at byte 18.
-        mba(0x0118, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x68, 0x10, 0xB6, 0x03, 0x5E, 0x10, 0x63, 0x10, 0x5E, 0x10,
-                     0x77, 0x88, 14});
-        mba(0x0108, {0x55, 0x00});
-        mba(0x010A, {0x02, 0x01});
-        mba(0x010C, {0xCD, 0xAB});
-        mba(0x010E, {0x00, 0x00});
-        mba(0x0002, {0x00, 0x45, 0x01, 0x09, 0x00, 0x17});
-        mba(0x0003, {0xA1, 0x00});
-        mba(0x0006, {0x10, 0x12});
-    }
-
-    std::string run()
-    {
-        term = CaptureTerminal{};
-        gauge.timeline = &term;
-        gauge.clearLog();
-        bq40z();
-        return term.out;
-    }
-
     bool sent(const std::string& entry) const
     {
         return std::find(gauge.log.begin(), gauge.log.end(), entry) != gauge.log.end();
@@ -121,7 +96,7 @@ protected:
 
 TEST_F(Bq40zTest, UnsealedGaugeShowsTheWholeScreen)
 {
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     run();
 
     const std::string expected =
@@ -258,10 +233,8 @@ TEST_F(Bq40zTest, BootRomCheck)
     } cases[] = {{100, 0}, {101, 1}, {0x0A02, 1}, {0, 0}, {kBusFailure, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.relativeStateOfCharge);
-        scriptUnsealedGauge();
-        gauge.word(0x0D, {c.relativeStateOfCharge});
         BootRom = 1 - c.bootRom;  // the check sets it either way
-        const std::string out = run();
+        const std::string out = runWithWords({{0x0D, c.relativeStateOfCharge}});
         EXPECT_EQ(BootRom, c.bootRom);
         if (c.bootRom) {
             EXPECT_EQ(out, kHeader +
@@ -279,12 +252,7 @@ TEST_F(Bq40zTest, BootRomCheck)
 
 TEST_F(Bq40zTest, CapacityUnitsFollowBatteryModeBit15)
 {
-    const struct {
-        int batteryMode;
-        const char* design;
-        const char* full;
-        const char* remaining;
-    } cases[] = {
+    const CapacityUnitsCase cases[] = {
         {0x8000, "44000 mWh", "40000 mWh", "35000 mWh"},
         {0xE001, "44000 mWh", "40000 mWh", "35000 mWh"},
         {0x7FFF, "4400 mAh", "4000 mAh", "3500 mAh"},
@@ -292,9 +260,7 @@ TEST_F(Bq40zTest, CapacityUnitsFollowBatteryModeBit15)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.batteryMode);
-        scriptUnsealedGauge();
-        gauge.word(0x03, {c.batteryMode});
-        const std::string out = run();
+        const std::string out = runWithWords({{0x03, c.batteryMode}});
         EXPECT_THAT(out, HasSubstr("<14> Design Capacity:            <15>" + std::string(c.design) + "\n"));
         EXPECT_THAT(out, HasSubstr("<11> Full Charge Capacity:...... <14>" + std::string(c.full) + "\n"));
         EXPECT_THAT(out, HasSubstr("<14> Remaining Capacity:         <13>" + std::string(c.remaining) + "\n"));
@@ -303,11 +269,7 @@ TEST_F(Bq40zTest, CapacityUnitsFollowBatteryModeBit15)
 
 TEST_F(Bq40zTest, StandardValuesAreDecodedAsTheirRowsSay)
 {
-    const struct {
-        int command;
-        int word;
-        const char* line;
-    } cases[] = {
+    const WordLineCase cases[] = {
         {0x1B, 0x4A6F, "<11> Manufacture Date:..... <14>4a6f <11>2017.03.15\n"},
         {0x1B, 0x0000, "<11> Manufacture Date:..... <14>0000 <11>1980.00.00\n"},
         {0x08, 2982, "<11> Temperature:............... 25.05 C\n"},
@@ -321,27 +283,20 @@ TEST_F(Bq40zTest, StandardValuesAreDecodedAsTheirRowsSay)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        scriptUnsealedGauge();
-        gauge.word(c.command, {c.word});
-        EXPECT_THAT(run(), HasSubstr(c.line));
+        EXPECT_THAT(runWithWords({{c.command, c.word}}), HasSubstr(c.line));
     }
 }
 
 TEST_F(Bq40zTest, NameBlocksShowTheirBytesSafely)
 {
-    const struct {
-        const char* name;
-        int result;
-        Bytes data;
-        std::string shown;
-    } cases[] = {
+    const NameBlockCase cases[] = {
         {"empty", 0, {}, ""},
         {"failed", kBusFailure, {}, ""},
         {"control bytes", 8, {'A', 0x1B, '[', '2', 'J', 0x00, 0x7F, 0xE9}, "A.[2J..."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         for (int command : {0x20, 0x21, 0x22})
             gauge.blockResult(command, c.result, c.data);
         const std::string out = run();
@@ -394,7 +349,7 @@ TEST_F(Bq40zTest, StatusRegistersEndTheirLinesByTheirRule)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         if (c.subcommand == 0)
             gauge.word(0x16, {c.word});
         else
@@ -405,7 +360,7 @@ TEST_F(Bq40zTest, StatusRegistersEndTheirLinesByTheirRule)
 
 TEST_F(Bq40zTest, BatteryModeLineIsTheWordItReadsAfterItsPause)
 {
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     gauge.word(0x03, {0x8000, 0x1C00});  // the capacity mode read, then the register's own read
     const std::string out = run();
     EXPECT_THAT(out, HasSubstr("<14> Design Capacity:            <15>44000 mWh\n"));
@@ -494,7 +449,7 @@ TEST_F(Bq40zTest, OnlyAGaugeNotSealedGetsKeyQmaxAndRaTraffic)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << int{c.operationStatusByte1} << " after " << c.before);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         mba(0x0054, {0x07, c.operationStatusByte1, 0x00, 0x00});
         mba(0x0035, {0x14, 0x04, 0x72, 0x36, 0xFF, 0xFF, 0xFF, 0xFF});
         StUnsealDevice = c.before;
@@ -565,7 +520,7 @@ TEST_F(Bq40zTest, DeviceTypeChoosesWhereQmaxIsRead)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.qmaxFetch);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         mba(0x0001, c.deviceType);
         mba(c.qmaxFetch, c.qmaxPayload);
         // Each R_a table's flag word names its own subcommand.
@@ -610,7 +565,7 @@ TEST_F(Bq40zTest, FailedFetchLeavesBufAsThePreviousFetchLeftIt)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.failing);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         mbaFails(c.failing);
         EXPECT_THAT(run(), HasSubstr(c.shown));
     }
@@ -620,7 +575,7 @@ TEST_F(Bq40zTest, ShortReplyLeavesTheHigherBytesAsEarlierRepliesLeftThem)
 {
     // The reply buffer is zeroed when a report begins: the first fetch's
     // missing bytes read as zero, whatever an earlier report left.
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     mba(0x0006, {0x10, 0x12, 0xFF, 0xFF, 0xFF, 0xFF});  // the last fetch of the earlier report
     run();
     mbaShort(0x0054, {0x03, 0x07});
@@ -628,7 +583,7 @@ TEST_F(Bq40zTest, ShortReplyLeavesTheHigherBytesAsEarlierRepliesLeftThem)
 
     // Later in the report, ChargingStatus answering one byte takes bytes 1 and
     // 2 from the PFStatus reply before it: 0x020401 is CVR, MV and UT.
-    scriptUnsealedGauge();
+    scriptHealthyGauge();
     mba(0x0053, {0x00, 0x04, 0x02, 0x00});
     mbaShort(0x0055, {0x01});
     EXPECT_THAT(run(), HasSubstr("<11> ChargingStatus (0x55):..... <14>020401 Hex\n<12> CVR MV UT\n" + kDivider));
@@ -644,7 +599,7 @@ TEST_F(Bq40zTest, RepliesOfAnyLengthStayInsideTheReplyBuffer)
     } cases[] = {{"34 bytes, as a real gauge", 34}, {"99 bytes", 99}, {"255 bytes", 255}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptUnsealedGauge();
+        scriptHealthyGauge();
         Bytes reply = fullReply(0x0118, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x68, 0x10, 0xB6, 0x03, 0x5E, 0x10,
                                          0x63, 0x10, 0x5E, 0x10, 0x77, 0x88, 14});
         reply.resize(static_cast<std::size_t>(c.count), 0xEE);
@@ -658,11 +613,7 @@ TEST_F(Bq40zTest, RepliesOfAnyLengthStayInsideTheReplyBuffer)
 
 TEST_F(Bq40zTest, DeltaCapacity)
 {
-    const struct {
-        int design;
-        int full;
-        const char* shown;
-    } cases[] = {
+    const DeltaCapacityCase cases[] = {
         {4400, 4000, "-9 %"},
         {4000, 4000, "+0 %"},
         {4000, 4400, "+10 %"},
@@ -673,10 +624,7 @@ TEST_F(Bq40zTest, DeltaCapacity)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        scriptUnsealedGauge();
-        gauge.word(0x18, {c.design});
-        gauge.word(0x10, {c.full});
-        const std::string out = run();
+        const std::string out = runWithWords({{0x18, c.design}, {0x10, c.full}});
         const std::string tail =
             "<11> Delta-Capacity <15>(DesCap-FCC):    <14>" + std::string(c.shown) + "      \n" + kDivider + "<12>";
         ASSERT_GE(out.size(), tail.size());

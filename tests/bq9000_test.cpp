@@ -8,9 +8,8 @@
 #include "console/state.h"
 #include "reports/reports.h"
 #include "scan/scans.h"
-#include "sim/catalog.h"
-#include "sim/gauge.h"
-#include "tests/support/screen_test.h"
+#include "tests/support/pack_screen.h"
+#include "tests/support/report_test.h"
 #include "tests/support/screens.h"
 
 namespace kestran::testing {
@@ -20,8 +19,6 @@ using ::testing::Each;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-std::vector<std::uint8_t> text(const std::string& s) { return {s.begin(), s.end()}; }
 
 // Everything up to and including the mode banner, after the probe's lines.
 std::string header(const std::string& probeLines, const std::string& bannerText, const std::string& mode)
@@ -46,52 +43,33 @@ bool sendsAnyWrite(const std::vector<std::string>& log)
     });
 }
 
-class Bq9000Test : public ScreenTest {
+// A bq8030-type gauge in normal mode, its cells in ManufacturerData as the
+// family keeps them; tests change single registers on top of it.
+const GaugeScript kNormalGauge = {
+    .words = {{0x72, 0x0000}, {0x03, 0x6081}, {0x18, 2600}, {0x10, 2380}, {0x17, 412}, {0x1B, 0x40B1},
+              {0x19, 14800}, {0x1C, 0x0314}, {0x15, 16800}, {0x14, 1300}, {0x08, 2982}, {0x09, 16570},
+              {0x0A, 0xFC18}, {0x0D, 95}, {0x0E, 87}, {0x0F, 2261}, {0x1A, 0x0031}, {0x0C, 4}, {0x16, 0x00C0},
+              {0x00, 0xC000}},
+    .texts = {{0x20, "Solvenn"}, {0x21, "SV-8030-4S"}, {0x22, "LION"}},
+    // Cells 4140, 4145, 4139, 4142 mV little-endian from byte 4 (cell 4) to byte 10 (cell 1).
+    .blocks = {{0x23, {0x0A, 0x02, 0x01, 0x00, 0x2C, 0x10, 0x31, 0x10, 0x2B, 0x10, 0x2E, 0x10, 0x00, 0x00}}},
+};
+
+// A register's word, and the lines shown for it.
+struct RegisterLinesCase {
+    int word;
+    std::string lines;
+};
+
+class Bq9000Test : public ReportTest {
 protected:
-    // A bq8030-type gauge in normal mode, its cells in ManufacturerData as the
-    // family keeps them; tests change single registers on top of it.
-    void scriptNormalGauge()
-    {
-        gauge.word(0x72, {0x0000});
-        gauge.word(0x03, {0x6081});
-        gauge.word(0x18, {2600});
-        gauge.word(0x10, {2380});
-        gauge.word(0x17, {412});
-        gauge.word(0x1B, {0x40B1});
-        gauge.word(0x19, {14800});
-        gauge.blockData(0x20, text("Solvenn"));
-        gauge.blockData(0x21, text("SV-8030-4S"));
-        gauge.word(0x1C, {0x0314});
-        gauge.word(0x15, {16800});
-        gauge.word(0x14, {1300});
-        gauge.blockData(0x22, text("LION"));
-        gauge.word(0x08, {2982});
-        gauge.word(0x09, {16570});
-        gauge.word(0x0A, {0xFC18});
-        gauge.word(0x0D, {95});
-        gauge.word(0x0E, {87});
-        gauge.word(0x0F, {2261});
-        // Cells 4140, 4145, 4139, 4142 mV little-endian from byte 4 (cell 4) to byte 10 (cell 1).
-        gauge.blockData(0x23, {0x0A, 0x02, 0x01, 0x00, 0x2C, 0x10, 0x31, 0x10, 0x2B, 0x10, 0x2E, 0x10, 0x00, 0x00});
-        gauge.word(0x1A, {0x0031});
-        gauge.word(0x0C, {4});
-        gauge.word(0x16, {0x00C0});
-        gauge.word(0x00, {0xC000});
-    }
+    Bq9000Test() : ReportTest(bq9000, kNormalGauge) {}
 
-    std::string run()
+    // The eight ManufacturerAccess lines when ManufacturerAccess reads `word`,
+    // each without its line end.
+    std::vector<std::string> manufacturerAccessLines(int word)
     {
-        term = CaptureTerminal{};
-        gauge.timeline = &term;
-        gauge.clearLog();
-        bq9000();
-        return term.out;
-    }
-
-    // The eight ManufacturerAccess lines, each without its line end.
-    std::vector<std::string> manufacturerAccessLines()
-    {
-        const std::string out = run();
+        const std::string out = runWithWords({{0x00, word}});
         const std::string label = "<14> Manufacturer Access (0x00): <15>";
         std::size_t at = out.find(label);
         EXPECT_NE(at, std::string::npos);
@@ -109,7 +87,7 @@ protected:
 
 TEST_F(Bq9000Test, NormalGaugeShowsTheWholeScreen)
 {
-    scriptNormalGauge();
+    scriptHealthyGauge();
     BootRom = 2;
     run();
 
@@ -206,7 +184,7 @@ TEST_F(Bq9000Test, NormalGaugeShowsTheWholeScreen)
 
 TEST_F(Bq9000Test, ReadsComeInTheirPlaceAroundTheLabels)
 {
-    scriptNormalGauge();
+    scriptHealthyGauge();
     run();
     // The probe's colour is selected after its read, and before the line.
     EXPECT_THAT(term.timeline, StartsWith("<CLS>{Read Word 0x72}{Sleep 5}<11> RW 0x72 = 0000\n<11> PEC = 1\n"));
@@ -253,11 +231,8 @@ TEST_F(Bq9000Test, StartModeProbe)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptNormalGauge();
-        gauge.word(0x72, {c.word72});
-        gauge.word(0x0D, {c.word0D});
         BootRom = 7;  // whatever an earlier screen left
-        const std::string out = run();
+        const std::string out = runWithWords({{0x72, c.word72}, {0x0D, c.word0D}});
         const std::string top = header(c.probeLines, c.bannerText, c.mode);
         EXPECT_EQ(BootRom, c.bootRom);
         EXPECT_FALSE(sendsAnyWrite(gauge.log));
@@ -295,10 +270,7 @@ TEST_F(Bq9000Test, LaterScanSeesTheStartModeThisReportLeft)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptNormalGauge();
-        gauge.word(0x72, {c.word72});
-        gauge.word(0x0D, {c.word0D});
-        run();
+        runWithWords({{0x72, c.word72}, {0x0D, c.word0D}});
         EXPECT_EQ(BootRom, c.bootRom);
 
         gauge.word(0x72, {0x2222});
@@ -313,12 +285,7 @@ TEST_F(Bq9000Test, LaterScanSeesTheStartModeThisReportLeft)
 
 TEST_F(Bq9000Test, CapacityUnitsFollowBatteryModeBit15)
 {
-    const struct {
-        int batteryMode;
-        const char* design;
-        const char* full;
-        const char* remaining;
-    } cases[] = {
+    const CapacityUnitsCase cases[] = {
         {0x8000, "4400 mWh", "4000 mWh", "3500 mWh"},
         {0xFFFF, "4400 mWh", "4000 mWh", "3500 mWh"},
         {0x7FFF, "440 mAh", "400 mAh", "350 mAh"},
@@ -326,12 +293,7 @@ TEST_F(Bq9000Test, CapacityUnitsFollowBatteryModeBit15)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.batteryMode);
-        scriptNormalGauge();
-        gauge.word(0x03, {c.batteryMode});
-        gauge.word(0x18, {440});
-        gauge.word(0x10, {400});
-        gauge.word(0x0F, {350});
-        const std::string out = run();
+        const std::string out = runWithWords({{0x03, c.batteryMode}, {0x18, 440}, {0x10, 400}, {0x0F, 350}});
         EXPECT_THAT(out, HasSubstr("<14> Design Capacity:            <15>" + std::string(c.design) + "\n"));
         EXPECT_THAT(out, HasSubstr("<11> Full Charge Capacity:...... <14>" + std::string(c.full) + "\n"));
         EXPECT_THAT(out, HasSubstr("<14> Remaining Capacity:         <13>" + std::string(c.remaining) + "\n"));
@@ -368,10 +330,7 @@ TEST_F(Bq9000Test, FailedReadsArePrintedLikeData)
 TEST_F(Bq9000Test, BatteryStatusAlarmsAndErrorCode)
 {
     // Each case: the value line, the alarm line and the error-code line.
-    const struct {
-        int word;
-        std::string lines;
-    } cases[] = {
+    const RegisterLinesCase cases[] = {
         {0x00C0, "<14>00C0 Hex\n<12> INIT DSG\n<10> OK\n"},
         {0x0000, "<14>0000 Hex\n<12>\n<10> OK\n"},
         {0x0001, "<14>0001 Hex\n<12>\n<14> BUSY\n"},
@@ -397,29 +356,22 @@ TEST_F(Bq9000Test, BatteryStatusAlarmsAndErrorCode)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.word);
-        scriptNormalGauge();
-        gauge.word(0x16, {c.word});
-        EXPECT_THAT(run(), HasSubstr("<11> BatteryStatus (0x16):...... " + c.lines + "<13>" + dashes(38) +
-                                     "\n<11> BatteryMode (0x03):"));
+        EXPECT_THAT(runWithWords({{0x16, c.word}}), HasSubstr("<11> BatteryStatus (0x16):...... " + c.lines + "<13>" +
+                                                              dashes(38) + "\n<11> BatteryMode (0x03):"));
     }
 }
 
 TEST_F(Bq9000Test, BatteryModeLine)
 {
-    const struct {
-        int word;
-        std::string lines;
-    } cases[] = {
+    const RegisterLinesCase cases[] = {
         {0xFFFF, "<14>FFFF Hex\n<12> CapM ChgM AM PB CC CF PBS ICC\n"},
         {0x1C7C, "<14>1C7C Hex\n<12>\n"},  // bits 12..10 and 6..2 have no name
         {0x0000, "<14>0000 Hex\n<12>\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.word);
-        scriptNormalGauge();
-        gauge.word(0x03, {c.word});
-        EXPECT_THAT(run(), HasSubstr("<11> BatteryMode (0x03):........ " + c.lines + "<13>" + dashes(38) +
-                                     "\n<14> Manufacturer Access (0x00): "));
+        EXPECT_THAT(runWithWords({{0x03, c.word}}), HasSubstr("<11> BatteryMode (0x03):........ " + c.lines + "<13>" +
+                                                              dashes(38) + "\n<14> Manufacturer Access (0x00): "));
     }
 }
 
@@ -447,9 +399,7 @@ TEST_F(Bq9000Test, ManufacturerAccessWholeWords)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptNormalGauge();
-        gauge.word(0x00, {c.word});
-        EXPECT_EQ(manufacturerAccessLines(), c.lines);
+        EXPECT_EQ(manufacturerAccessLines(c.word), c.lines);
     }
 }
 
@@ -512,9 +462,7 @@ TEST_F(Bq9000Test, ManufacturerAccessFieldByField)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        scriptNormalGauge();
-        gauge.word(0x00, {c.word});
-        const std::vector<std::string> lines = manufacturerAccessLines();
+        const std::vector<std::string> lines = manufacturerAccessLines(c.word);
         ASSERT_EQ(lines.size(), 8u);
         EXPECT_EQ(lines[static_cast<std::size_t>(c.line - 1)], c.shown);
     }
@@ -522,11 +470,7 @@ TEST_F(Bq9000Test, ManufacturerAccessFieldByField)
 
 TEST_F(Bq9000Test, DeltaCapacity)
 {
-    const struct {
-        int design;
-        int full;
-        const char* shown;
-    } cases[] = {
+    const DeltaCapacityCase cases[] = {
         {4400, 4000, "-9 %"},
         {4000, 4400, "+10 %"},
         {4000, 4000, "+0 %"},
@@ -539,10 +483,7 @@ TEST_F(Bq9000Test, DeltaCapacity)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        scriptNormalGauge();
-        gauge.word(0x18, {c.design});
-        gauge.word(0x10, {c.full});
-        const std::string out = run();
+        const std::string out = runWithWords({{0x18, c.design}, {0x10, c.full}});
         const std::string tail = "<11> Delta-Capacity <15>(DesCap-FCC):    <14>" + std::string(c.shown) + "      \n"
                                  "<13>" + dashes(39) + "\n\n<12>";
         ASSERT_GE(out.size(), tail.size());
@@ -552,12 +493,7 @@ TEST_F(Bq9000Test, DeltaCapacity)
 
 TEST_F(Bq9000Test, DeviceTextIsShownSafely)
 {
-    const struct {
-        const char* name;
-        int result;
-        std::vector<std::uint8_t> data;
-        std::string shown;
-    } cases[] = {
+    const NameBlockCase cases[] = {
         {"plain", 10, text("SV-8030-4S"), "SV-8030-4S"},
         {"control bytes", 8, {'A', 0x1B, '[', '2', 'J', 0x00, 0x7F, 0xE9}, "A.[2J..."},
         {"empty", 0, {}, ""},
@@ -566,7 +502,7 @@ TEST_F(Bq9000Test, DeviceTextIsShownSafely)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptNormalGauge();
+        scriptHealthyGauge();
         gauge.blockResult(0x21, c.result, c.data);
         gauge.blockData(0x22, {'L', 0x07, 0x1B, 'P'});
         buf.fill(0);
@@ -578,12 +514,7 @@ TEST_F(Bq9000Test, DeviceTextIsShownSafely)
 
 TEST_F(Bq9000Test, ChemistryShowsOnlyTheLatestReply)
 {
-    const struct {
-        const char* name;
-        std::vector<std::uint8_t> before;
-        std::vector<std::uint8_t> reply;
-        std::string shown;
-    } cases[] = {
+    const ChemistryReplyCase cases[] = {
         {"shorter after longer", text("LiFePO4"), text("LION"), "LION"},
         // Clearing only the first 32 bytes would leave bytes 32.. of the longer reply behind.
         {"33 bytes after 40", std::vector<std::uint8_t>(40, 'A'), std::vector<std::uint8_t>(33, 'B'),
@@ -592,11 +523,8 @@ TEST_F(Bq9000Test, ChemistryShowsOnlyTheLatestReply)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptNormalGauge();
-        gauge.blockData(0x22, c.before);
-        run();
-        gauge.blockData(0x22, c.reply);
-        EXPECT_THAT(run(), HasSubstr("<11> Device Chemistry:           <12>" + c.shown + "\n<13> Temperature:"));
+        EXPECT_THAT(runWithChemistryReplies(c.before, c.reply),
+                    HasSubstr("<11> Device Chemistry:           <12>" + c.shown + "\n<13> Temperature:"));
         EXPECT_THAT(tempStr, Each(0));
     }
 }
@@ -616,10 +544,7 @@ TEST_F(Bq9000Test, SendsNoWriteInAnyMode)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scriptNormalGauge();
-        gauge.word(0x72, {c.word72});
-        gauge.word(0x0D, {c.word0D});
-        run();
+        runWithWords({{0x72, c.word72}, {0x0D, c.word0D}});
         EXPECT_FALSE(gauge.log.empty());
         EXPECT_FALSE(sendsAnyWrite(gauge.log));
     }
@@ -642,55 +567,33 @@ TEST(Bq9000Packs, EachPackShowsItsBanner)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pack);
-        sim::Pack pack;
-        std::string error;
-        ASSERT_TRUE(sim::loadPack(c.pack, pack, error)) << error;
-        sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});
-        CaptureTerminal term;
-        resetSharedState();
-        setCurrentAdapter(&gauge);
-        setCurrentTerminal(&term);
-        SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
-        SMBEnablePEC(1);
-        bq9000();
-        setCurrentAdapter(nullptr);
-        setCurrentTerminal(nullptr);
+        PackScreen screen;
+        ASSERT_NO_FATAL_FAILURE(showPack(c.pack, bq9000, screen));
 
-        EXPECT_THAT(term.out, HasSubstr("<15>" + c.banner));
+        EXPECT_THAT(screen.out, HasSubstr("<15>" + c.banner));
         EXPECT_EQ(BootRom, c.bootRom);
-        EXPECT_EQ(term.out.find("Design Capacity") != std::string::npos, c.goesOn);
+        EXPECT_EQ(screen.out.find("Design Capacity") != std::string::npos, c.goesOn);
         if (c.goesOn) {
             // Every read of the screen is answered, with values that agree.
-            EXPECT_THAT(term.out, Not(HasSubstr("4294967287")));
-            EXPECT_THAT(term.out, Not(HasSubstr("FFFFFFF7")));
-            EXPECT_THAT(term.out, Not(HasSubstr("fffffff7")));
-            EXPECT_THAT(term.out, HasSubstr("<12> Manufacturer Name:......... <12>" ));
-            EXPECT_THAT(term.out, Not(HasSubstr("<12> Manufacturer Name:......... <12>\n")));
-            EXPECT_THAT(term.out, HasSubstr("<10> OK\n"));
-            EXPECT_THAT(term.out, HasSubstr("<14> DSG FET ON\n<14> CHG FET ON\n"));
+            EXPECT_THAT(screen.out, Not(HasSubstr("4294967287")));
+            EXPECT_THAT(screen.out, Not(HasSubstr("FFFFFFF7")));
+            EXPECT_THAT(screen.out, Not(HasSubstr("fffffff7")));
+            EXPECT_THAT(screen.out, HasSubstr("<12> Manufacturer Name:......... <12>" ));
+            EXPECT_THAT(screen.out, Not(HasSubstr("<12> Manufacturer Name:......... <12>\n")));
+            EXPECT_THAT(screen.out, HasSubstr("<10> OK\n"));
+            EXPECT_THAT(screen.out, HasSubstr("<14> DSG FET ON\n<14> CHG FET ON\n"));
         }
     }
 }
 
 TEST(Bq9000Packs, UnknownModePackCountsIn10MilliwattHours)
 {
-    sim::Pack pack;
-    std::string error;
-    ASSERT_TRUE(sim::loadPack("bq9000-unknown", pack, error)) << error;
-    sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});
-    CaptureTerminal term;
-    resetSharedState();
-    setCurrentAdapter(&gauge);
-    setCurrentTerminal(&term);
-    SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
-    SMBEnablePEC(1);
-    bq9000();
-    setCurrentAdapter(nullptr);
-    setCurrentTerminal(nullptr);
-    EXPECT_THAT(term.out, HasSubstr("<14> Design Capacity:            <15>48000 mWh\n"));
-    EXPECT_THAT(term.out, HasSubstr("<15> Word 3C <11>VCELL 4:"));
-    EXPECT_THAT(term.out, HasSubstr("<10> Normal CHG\n"));
-    EXPECT_THAT(term.out, HasSubstr("<14>-6 %      \n"));  // 4512 of 4800
+    PackScreen screen;
+    ASSERT_NO_FATAL_FAILURE(showPack("bq9000-unknown", bq9000, screen));
+    EXPECT_THAT(screen.out, HasSubstr("<14> Design Capacity:            <15>48000 mWh\n"));
+    EXPECT_THAT(screen.out, HasSubstr("<15> Word 3C <11>VCELL 4:"));
+    EXPECT_THAT(screen.out, HasSubstr("<10> Normal CHG\n"));
+    EXPECT_THAT(screen.out, HasSubstr("<14>-6 %      \n"));  // 4512 of 4800
 }
 
 }  // namespace

@@ -3,23 +3,14 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
+#include "tests/support/files.h"
 #include "tests/support/pty_run.h"
 #include "tests/support/screens.h"
 
 namespace kestran::testing {
 namespace {
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 class EndToEndTest : public ::testing::Test {
 protected:

@@ -10,13 +10,7 @@
 namespace kestran::testing {
 namespace {
 
-struct TableCase {
-    const char* register_;
-    std::span<const FlagName> table;
-    NamedBits bits;
-};
-
-const TableCase kTables[] = {
+const FlagTableCase kTables[] = {
     {"BatteryStatus", kBatteryStatusFlags,
      {{15, " OCA"}, {14, " TCA"}, {12, " OTA"}, {11, " TDA"}, {9, " RCA"}, {8, " RTA"}, {7, " INIT"},
       {6, " DSG"}, {5, " FC"}, {4, " FD"}, {3, " EC3"}, {2, " EC2"}, {1, " EC1"}, {0, " EC0"}}},
@@ -47,10 +41,7 @@ class FlagTableTest : public ScreenTest {};
 
 TEST_F(FlagTableTest, EveryNamedBitPrintsItsNameAndNoOtherBitPrintsAnything)
 {
-    for (const TableCase& c : kTables) {
-        SCOPED_TRACE(c.register_);
-        expectFlagTable(term, c.table, c.bits);
-    }
+    expectFlagTables(term, kTables);
 }
 
 }  // namespace

@@ -4,13 +4,13 @@
 // also checks that nothing but printable text and line ends reaches the terminal.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 
 #include "reports/reports.h"
 #include "scan/scans.h"
 #include "tests/support/capture_terminal.h"
-#include "tests/support/screen_test.h"
+#include "tests/support/current_devices.h"
+#include "tests/support/screens.h"
 
 namespace kestran::testing {
 namespace {
@@ -44,16 +44,6 @@ private:
     std::mt19937 random_;
 };
 
-bool onlyPlainText(const std::string& out)
-{
-    // Colour changes and clearing are recorded as <NN> and <CLS> tokens, so the
-    // captured text holds exactly what device bytes could have put there.
-    return std::all_of(out.begin(), out.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return c == '\n' || (byte >= 0x20 && byte <= 0x7E);
-    });
-}
-
 TEST(HostileGaugeTest, ScreensSurviveAnyAnswerAndPrintOnlyText)
 {
     using Screen = void (*)();
@@ -61,13 +51,11 @@ TEST(HostileGaugeTest, ScreensSurviveAnyAnswerAndPrintOnlyText)
     for (unsigned seed = 1; seed <= 40; ++seed) {
         HostileGauge gauge(seed);
         CaptureTerminal term("00\n00\n00\n00\n");
-        resetSharedState();
-        setCurrentAdapter(&gauge);
-        setCurrentTerminal(&term);
-        for (Screen screen : screens)
-            screen();
-        setCurrentAdapter(nullptr);
-        setCurrentTerminal(nullptr);
+        {
+            const CurrentDevices current(gauge, term);
+            for (Screen screen : screens)
+                screen();
+        }
         SCOPED_TRACE(seed);
         EXPECT_TRUE(onlyPlainText(term.out));
     }

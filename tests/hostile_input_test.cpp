@@ -11,13 +11,14 @@
 #include <fstream>
 #include <limits>
 #include <random>
-#include <sstream>
 
 #include "app/menu.h"
 #include "console/state.h"
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 #include "tests/support/capture_terminal.h"
+#include "tests/support/current_devices.h"
+#include "tests/support/files.h"
 #include "tests/support/process_run.h"
 #include "tests/support/pty_run.h"
 #include "tests/support/screens.h"
@@ -68,11 +69,6 @@ private:
     long unplugAt_;
 };
 
-bool onlyPlainText(const std::string& out)
-{
-    return std::all_of(out.begin(), out.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7F); });
-}
-
 struct MenuRun {
     int exitStatus;
     std::string screen;
@@ -84,12 +80,11 @@ MenuRun runMenu(std::string_view packName, const std::string& typed, long unplug
 {
     UnpluggedGauge gauge(packName, unplugAt < 0 ? std::numeric_limits<long>::max() : unplugAt);
     CaptureTerminal term(typed);
-    resetSharedState();
-    setCurrentAdapter(&gauge);
-    setCurrentTerminal(&term);
-    const int exitStatus = runTool();
-    setCurrentAdapter(nullptr);
-    setCurrentTerminal(nullptr);
+    int exitStatus = 0;
+    {
+        const CurrentDevices current(gauge, term);
+        exitStatus = runTool();
+    }
     return {exitStatus, term.out, gauge.transactions, gauge.closes};
 }
 
@@ -152,14 +147,6 @@ TEST(HostileInput, BinaryGarbageAsKeysEndsTheRunCleanly)
         EXPECT_EQ(run.closes, 1);
         EXPECT_TRUE(run.screen.ends_with(kAtTheMenu + "<15>"));
     }
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // The real binary: a start value of 10 MB (NUL and control bytes in it, no

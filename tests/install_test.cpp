@@ -12,6 +12,7 @@
 
 #include "app/cli.h"
 #include "sim/catalog.h"
+#include "tests/support/files.h"
 #include "tests/support/pty_run.h"
 
 namespace kestran::testing {
@@ -84,12 +85,6 @@ std::vector<std::string> helpOptions()
         }
     }
     return options;
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(Help, HasTheUsualLayout)

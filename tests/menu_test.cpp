@@ -11,8 +11,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-std::string startUp(const std::string& version) { return startUpScreen(version); }
-
 std::string menu(int pec)
 {
     return "<CLS><11> PEC = " + std::to_string(pec) + "\n" +
@@ -43,8 +41,6 @@ std::string menu(int pec)
            "<14>        YOUR CHOICE: <15>";
 }
 
-std::string notFound() { return adapterNotFoundScreen(); }
-
 std::string pecScreen(bool on)
 {
     return "<CLS><13>" + dashes(40) + "\n\n" +
@@ -65,7 +61,7 @@ protected:
 TEST_F(MenuTest, StartsUpShowsTheMenuAndExitsOnZero)
 {
     EXPECT_EQ(run("0"), 0);
-    EXPECT_EQ(term.out, startUp("1.2.3") + menu(1) + "<15>");
+    EXPECT_EQ(term.out, startUpScreen("1.2.3") + menu(1) + "<15>");
     EXPECT_THAT(gauge.log, ElementsAre("Open 0x04B4 0x8613", "PEC 1", "Sleep 5", "Close"));
     EXPECT_EQ(term.keysWaited, 1);
 }
@@ -79,7 +75,7 @@ TEST_F(MenuTest, AdapterNotFoundEndsTheRunWithoutOtherBusCalls)
         gauge.clearLog();
         gauge.openResult = openResult;
         EXPECT_EQ(run("1\n0\n"), 0);
-        EXPECT_EQ(term.out, notFound());
+        EXPECT_EQ(term.out, adapterNotFoundScreen());
         EXPECT_THAT(gauge.log, ElementsAre("Open 0x04B4 0x8613"));
         EXPECT_EQ(term.keysWaited, 1);
         EXPECT_EQ(term.consumed, 0u);
@@ -101,14 +97,14 @@ TEST_F(MenuTest, FirmwareVersionIsTheThreeLowBytes)
         term = CaptureTerminal{};
         gauge.openResult = c.openResult;
         run("0");
-        EXPECT_EQ(term.out.substr(0, startUp(c.shown).size()), startUp(c.shown));
+        EXPECT_EQ(term.out.substr(0, startUpScreen(c.shown).size()), startUpScreen(c.shown));
     }
 }
 
 TEST_F(MenuTest, PecKeysSwitchPecAndTheHeaderFollows)
 {
     EXPECT_EQ(run("65\n0"), 0);
-    EXPECT_EQ(term.out, startUp("1.2.3") + menu(1) + pecScreen(false) + menu(0) + pecScreen(true) + menu(1) +
+    EXPECT_EQ(term.out, startUpScreen("1.2.3") + menu(1) + pecScreen(false) + menu(0) + pecScreen(true) + menu(1) +
                             menu(1) + "<15>");
     EXPECT_THAT(gauge.log, ElementsAre("Open 0x04B4 0x8613", "PEC 1", "Sleep 5", "PEC 0", "Sleep 5", "PEC 1",
                                        "Sleep 5", "Close"));
@@ -125,7 +121,7 @@ TEST_F(MenuTest, TypedAheadKeysRunOneAfterAnother)
 
     term = CaptureTerminal{};
     run("56\n");
-    EXPECT_EQ(term.out, startUp("1.2.3") + menu(1) + pecScreen(true) + menu(1) + pecScreen(false) + menu(0) +
+    EXPECT_EQ(term.out, startUpScreen("1.2.3") + menu(1) + pecScreen(true) + menu(1) + pecScreen(false) + menu(0) +
                             menu(0) + "<15>");
     EXPECT_EQ(term.keysWaited, 3);
 }
@@ -133,14 +129,14 @@ TEST_F(MenuTest, TypedAheadKeysRunOneAfterAnother)
 TEST_F(MenuTest, EndOfInputEndsTheRunAsZeroDoes)
 {
     EXPECT_EQ(run(""), 0);
-    EXPECT_EQ(term.out, startUp("1.2.3") + menu(1) + "<15>");
+    EXPECT_EQ(term.out, startUpScreen("1.2.3") + menu(1) + "<15>");
     EXPECT_EQ(gauge.log.back(), "Close");
 }
 
 TEST_F(MenuTest, UnknownKeysOnlyRedraw)
 {
     run("q \n");
-    EXPECT_EQ(term.out, startUp("1.2.3") + menu(1) + menu(1) + menu(1) + menu(1) + "<15>");
+    EXPECT_EQ(term.out, startUpScreen("1.2.3") + menu(1) + menu(1) + menu(1) + menu(1) + "<15>");
     EXPECT_EQ(term.keysWaited, 1);
 }
 

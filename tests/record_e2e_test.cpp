@@ -12,20 +12,13 @@
 
 #include "app/cli.h"
 #include "sim/pack.h"
+#include "tests/support/files.h"
 #include "tests/support/pty_run.h"
 
 namespace kestran::testing {
 namespace {
 
 using ::testing::HasSubstr;
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // The recording without the lines that tell when it was made, and without its own name.
 std::string withoutTimes(const std::string& recording)

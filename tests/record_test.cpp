@@ -14,6 +14,7 @@
 #include "record/pack_recorder.h"
 #include "record/session.h"
 #include "sim/gauge.h"
+#include "tests/support/files.h"
 
 namespace kestran::record {
 namespace {
@@ -195,13 +196,7 @@ TEST(PackRecorder, FailuresTheRestWouldNotReproduceBecomeDrops)
 
 // --- the file -------------------------------------------------------------
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using kestran::testing::slurp;
 
 class RecordFileTest : public ::testing::Test {
 protected:

@@ -13,6 +13,7 @@
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 #include "tests/support/capture_terminal.h"
+#include "tests/support/current_devices.h"
 
 namespace kestran::testing {
 namespace {
@@ -23,12 +24,10 @@ const std::string kEveryScreen = "1\n2\n3\n4\nZ00\nY00\nX00\nB00\n0\n";
 std::string runMenu(Adapter& adapter, const std::string& keys, const std::function<void()>& screenEnded = {})
 {
     CaptureTerminal term(keys);
-    resetSharedState();
-    setCurrentAdapter(&adapter);
-    setCurrentTerminal(&term);
-    runTool(screenEnded);
-    setCurrentAdapter(nullptr);
-    setCurrentTerminal(nullptr);
+    {
+        const CurrentDevices current(adapter, term);
+        runTool(screenEnded);
+    }
     return term.out;
 }
 

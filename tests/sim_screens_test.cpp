@@ -6,9 +6,7 @@
 #include "console/state.h"
 #include "reports/reports.h"
 #include "scan/scans.h"
-#include "sim/catalog.h"
-#include "sim/gauge.h"
-#include "tests/support/capture_terminal.h"
+#include "tests/support/pack_screen.h"
 #include "tests/support/screens.h"
 
 namespace kestran::testing {
@@ -17,54 +15,15 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Passes every transaction to the simulated gauge and counts the failed ones.
-class CountingAdapter final : public Adapter {
-public:
-    explicit CountingAdapter(Adapter& inner) : inner_(inner) {}
-    int failures = 0;
-
-    int openDevice(int vid, int pid) override { return inner_.openDevice(vid, pid); }
-    int closeDevice() override { return inner_.closeDevice(); }
-    int enablePec(int enable) override { return inner_.enablePec(enable); }
-    int readWord(int address, int command) override { return count(inner_.readWord(address, command)); }
-    int writeWord(int address, int command, int value) override { return count(inner_.writeWord(address, command, value)); }
-    int readBlock(int address, int command, RawBlock& raw) override { return count(inner_.readBlock(address, command, raw)); }
-    int writeBlock(int address, int command, std::span<const std::uint8_t> data) override
-    {
-        return count(inner_.writeBlock(address, command, data));
-    }
-    void sleepMs(unsigned ms) override { inner_.sleepMs(ms); }
-
-private:
-    int count(int result)
-    {
-        failures += result < 0;
-        return result;
-    }
-    Adapter& inner_;
-};
-
 class SimulatedScreenTest : public ::testing::Test {
 protected:
     // Runs one screen on a built-in pack, PEC on as after start-up; returns the screen.
     std::string show(std::string_view packName, void (*screen)(), const std::string& typed = "")
     {
-        sim::Pack pack;
-        std::string error;
-        EXPECT_TRUE(sim::loadPack(packName, pack, error)) << error;
-        sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});
-        CountingAdapter counting(gauge);
-        CaptureTerminal term(typed);
-        resetSharedState();
-        setCurrentAdapter(&counting);
-        setCurrentTerminal(&term);
-        SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
-        SMBEnablePEC(1);
-        screen();
-        setCurrentAdapter(nullptr);
-        setCurrentTerminal(nullptr);
-        failures = counting.failures;
-        return term.out;
+        PackScreen shown;
+        showPack(packName, screen, shown, typed);
+        failures = shown.failures;
+        return shown.out;
     }
     int failures = 0;
 };

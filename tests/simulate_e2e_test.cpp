@@ -30,11 +30,6 @@ std::string packFile(const std::string& name, const std::string& text)
     return path;
 }
 
-bool endsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 TEST(SimulateEndToEnd, ReachesTheMenuAndExitsOnZero)
 {
     KESTRAN_SKIP_WITHOUT_PTY();
@@ -53,7 +48,7 @@ TEST(SimulateEndToEnd, ReachesTheMenuAndExitsOnZero)
         const std::string expected = asTerminalBytes(startUp(number));
         EXPECT_EQ(run.screen.substr(0, expected.size()), expected);
         EXPECT_EQ(occurrences(run.screen, "SELECT AN ACTION"), 1u);
-        EXPECT_TRUE(endsWith(run.screen, kMenuEnd));
+        EXPECT_TRUE(run.screen.ends_with(kMenuEnd));
     }
 }
 
@@ -65,7 +60,7 @@ TEST(SimulateEndToEnd, RunsAPackFile)
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(occurrences(run.screen, "DONE !!!"), 2u);
-    EXPECT_TRUE(endsWith(run.screen, kMenuEnd));
+    EXPECT_TRUE(run.screen.ends_with(kMenuEnd));
 }
 
 TEST(SimulateEndToEnd, ABadPackStopsTheToolBeforeStartUp)

@@ -7,20 +7,12 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
+#include "tests/support/files.h"
 #include "tests/support/process_run.h"
 
 namespace kestran::testing {
 namespace {
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 void spit(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 

@@ -34,11 +34,6 @@ constexpr bool kSanitizerOwnsSegv = false;
 
 std::vector<std::string> standinEnv() { return {"LD_LIBRARY_PATH=" STANDIN_DIR}; }
 
-bool endsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 TEST(TerminalSignals, StoppedInThePauseTheShellGetsItsTerminalBackAndFgResumesThePause)
 {
     PtySession job({KESTRAN_BINARY}, standinEnv());
@@ -48,7 +43,7 @@ TEST(TerminalSignals, StoppedInThePauseTheShellGetsItsTerminalBackAndFgResumesTh
     job.press(kCtrlZ);
     ASSERT_TRUE(job.waitStopped());
     EXPECT_EQ(job.localModes() & (ICANON | ECHO), tcflag_t(ICANON | ECHO));
-    EXPECT_TRUE(endsWith(job.screen(), kReset));
+    EXPECT_TRUE(job.screen().ends_with(kReset));
     const std::size_t stoppedAt = job.screen().size();
 
     job.signal(SIGCONT);  // fg
@@ -72,7 +67,7 @@ TEST(TerminalSignals, StoppedAtTheMenuTheColoursAreResetAndComeBack)
     ASSERT_TRUE(job.waitForScreen("YOUR CHOICE: "));
     job.signal(SIGTSTP);
     ASSERT_TRUE(job.waitStopped());
-    EXPECT_TRUE(endsWith(job.screen(), kReset));
+    EXPECT_TRUE(job.screen().ends_with(kReset));
     const std::size_t stoppedAt = job.screen().size();
     job.signal(SIGCONT);
     EXPECT_TRUE(job.waitForScreen("\x1b[97m", stoppedAt)) << "bright white, as the typed key echoes";
@@ -109,7 +104,7 @@ TEST(TerminalSignals, EverySignalThatEndsTheToolGivesTheTerminalBackFirst)
         const PtySession::End end = job.finish();
         EXPECT_EQ(end.signal, c.sig);
         EXPECT_EQ(job.localModes() & (ICANON | ECHO), tcflag_t(ICANON | ECHO));
-        EXPECT_TRUE(endsWith(job.screen(), kReset));
+        EXPECT_TRUE(job.screen().ends_with(kReset));
     }
 }
 

@@ -39,4 +39,20 @@ inline void expectFlagTable(CaptureTerminal& term, std::span<const FlagName> tab
     EXPECT_EQ(term.out, "") << "bits without a name";
 }
 
+// One register's table and its named bits, typed from its definition.
+struct FlagTableCase {
+    const char* register_;
+    std::span<const FlagName> table;
+    NamedBits bits;
+};
+
+// expectFlagTable for each of `tables`.
+inline void expectFlagTables(CaptureTerminal& term, std::span<const FlagTableCase> tables)
+{
+    for (const FlagTableCase& c : tables) {
+        SCOPED_TRACE(c.register_);
+        expectFlagTable(term, c.table, c.bits);
+    }
+}
+
 }  // namespace kestran::testing

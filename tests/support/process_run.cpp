@@ -14,6 +14,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tests/support/exec_args.h"
+
 namespace kestran::testing {
 namespace {
 
@@ -79,14 +81,8 @@ ProcessRun runProcess(const ProcessSetup& setup)
     if (!setup.closeErrors && pipe2(errPipe, O_CLOEXEC) != 0)
         fail("pipe");
 
-    std::vector<char*> argv;
-    for (const auto& a : setup.args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& e : setup.env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
+    const std::vector<char*> argv = execArray(setup.args);
+    const std::vector<char*> envp = execArray(setup.env);
 
     const pid_t pid = fork();
     if (pid < 0)

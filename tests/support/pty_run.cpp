@@ -14,6 +14,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tests/support/exec_args.h"
+
 namespace kestran::testing {
 namespace {
 
@@ -139,14 +141,8 @@ PtyRun runOnPty(const std::vector<std::string>& args, const std::vector<std::str
         in[1] = -1;
     }
 
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& e : env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
+    const std::vector<char*> argv = execArray(args);
+    const std::vector<char*> envp = execArray(env);
 
     const pid_t pid = fork();
     if (pid < 0) {

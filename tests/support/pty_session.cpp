@@ -12,10 +12,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "tests/support/exec_args.h"
+#include "tests/support/files.h"
 
 namespace kestran::testing {
 namespace {
@@ -59,10 +60,7 @@ void writeAll(int fd, const void* data, std::size_t size)
 // The process state letter of /proc/PID/stat: R, S, T (stopped), Z ...
 char processState(pid_t pid)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::stringstream text;
-    text << file.rdbuf();
-    const std::string stat = text.str();
+    const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t close = stat.rfind(')');
     return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
 }
@@ -81,14 +79,8 @@ PtySession::PtySession(const std::vector<std::string>& args, const std::vector<s
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(control, O_CLOEXEC) != 0)
         fail("pipe");
 
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& e : env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
+    const std::vector<char*> argv = execArray(args);
+    const std::vector<char*> envp = execArray(env);
 
     shell_ = fork();
     if (shell_ < 0)

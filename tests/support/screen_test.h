@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "console/state.h"
+#include <optional>
+
 #include "tests/support/capture_terminal.h"
+#include "tests/support/current_devices.h"
 #include "tests/support/recording_adapter.h"
 
 namespace kestran::testing {
@@ -14,19 +16,16 @@ class ScreenTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        resetSharedState();
         gauge.timeline = &term;
-        setCurrentAdapter(&gauge);
-        setCurrentTerminal(&term);
+        current_.emplace(gauge, term);
     }
-    void TearDown() override
-    {
-        setCurrentAdapter(nullptr);
-        setCurrentTerminal(nullptr);
-    }
+    void TearDown() override { current_.reset(); }
 
     RecordingAdapter gauge;
     CaptureTerminal term;
+
+private:
+    std::optional<CurrentDevices> current_;
 };
 
 }  // namespace kestran::testing

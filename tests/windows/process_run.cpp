@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -186,14 +184,6 @@ void copyFile(const std::string& from, const std::string& to)
 {
     if (!CopyFileW(wide(from).c_str(), wide(to).c_str(), FALSE))
         throw std::runtime_error("cannot copy " + from + " to " + to);
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 std::string withCrLf(const std::string& text)

@@ -34,7 +34,6 @@ std::string testProgramFolder();
 std::string freshFolder(const std::string& name);
 
 void copyFile(const std::string& from, const std::string& to);
-std::string readFile(const std::string& path);
 
 // Lines of a screen as a Windows program writes them in text mode.
 std::string withCrLf(const std::string& text);

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "tests/support/files.h"
 #include "tests/support/screens.h"
 #include "tests/support/test_env.h"
 #include "tests/windows/process_run.h"
@@ -12,27 +13,11 @@
 namespace kestran::testing {
 namespace {
 
-// A captured screen as plain text: colour changes and clearing reach no pipe.
-std::string plain(const std::string& tokens)
-{
-    std::string text;
-    for (std::size_t at = 0; at < tokens.size();) {
-        if (tokens.compare(at, 5, "<CLS>") == 0)
-            at += 5;
-        else if (tokens[at] == '<' && at + 3 < tokens.size() && tokens[at + 3] == '>' && tokens[at + 1] == '1')
-            at += 4;
-        else
-            text += tokens[at++];
-    }
-    return withCrLf(text);
-}
+// A captured screen as a pipe gets it: no colour changes, no clearing, and
+// lines ending in \r\n.
+std::string piped(const std::string& tokens) { return withCrLf(plain(tokens)); }
 
-bool endsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-const std::string kMenuEnd = plain("<13>" + dashes(40) + "\n\n<14>        YOUR CHOICE: <15><15>");
+const std::string kMenuEnd = piped("<13>" + dashes(40) + "\n\n<14>        YOUR CHOICE: <15><15>");
 
 class KestranExe : public ::testing::Test {
 protected:
@@ -71,11 +56,11 @@ TEST_F(KestranExe, LoadsTheAdapterLibraryFromItsOwnFolder)
     const ProcessRun run = runProcess(exe, {}, "0\n", work);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.errors, "");
-    const std::string startUp = plain(startUpScreen("1.2.3") + "<CLS><11> PEC = 1\n");
+    const std::string startUp = piped(startUpScreen("1.2.3") + "<CLS><11> PEC = 1\n");
     EXPECT_EQ(run.out.substr(0, startUp.size()), startUp);
     EXPECT_EQ(occurrences(run.out, "SELECT AN ACTION"), 1u);
-    EXPECT_TRUE(endsWith(run.out, kMenuEnd));
-    EXPECT_EQ(readFile(logPath), withCrLf("open 0x04B4 0x8613\npec 1\nclose\n"));
+    EXPECT_TRUE(run.out.ends_with(kMenuEnd));
+    EXPECT_EQ(slurp(logPath), withCrLf("open 0x04B4 0x8613\npec 1\nclose\n"));
 }
 
 TEST_F(KestranExe, NoAdapterShowsTheNotFoundScreen)
@@ -117,11 +102,11 @@ TEST_F(KestranExe, NoAdapterShowsTheNotFoundScreen)
         const ProcessRun run = runProcess(c.exe, {}, "1\n", c.workingDir);
         setEnvironmentVariable("PATH", savedPath.c_str());
         EXPECT_EQ(run.exitCode, 0u);
-        EXPECT_EQ(run.out, plain(adapterNotFoundScreen()));
+        EXPECT_EQ(run.out, piped(adapterNotFoundScreen()));
         EXPECT_EQ(run.errors.rfind(c.reasonStarts, 0), 0u) << run.errors;
-        EXPECT_TRUE(endsWith(run.errors, c.reasonEnds)) << run.errors;
+        EXPECT_TRUE(run.errors.ends_with(c.reasonEnds)) << run.errors;
         EXPECT_EQ(occurrences(run.errors, "\n"), 1u) << run.errors;
-        EXPECT_EQ(readFile(logPath), withCrLf(c.log));
+        EXPECT_EQ(slurp(logPath), withCrLf(c.log));
     }
 }
 
@@ -135,10 +120,10 @@ TEST_F(KestranExe, SimulatesAGaugeWithoutAnyLibrary)
     const ProcessRun run = runProcess(exe, {"--simulate", "bq40z50"}, "5\n6\n0\n", work);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.errors, "");
-    const std::string startUp = plain(startUpScreen(number) + "<CLS><11> PEC = 1\n");
+    const std::string startUp = piped(startUpScreen(number) + "<CLS><11> PEC = 1\n");
     EXPECT_EQ(run.out.substr(0, startUp.size()), startUp);
     EXPECT_EQ(occurrences(run.out, "DONE !!!"), 2u);
-    EXPECT_TRUE(endsWith(run.out, kMenuEnd));
+    EXPECT_TRUE(run.out.ends_with(kMenuEnd));
 }
 
 TEST_F(KestranExe, OutputThatCannotBeWrittenEndsTheRunWithOneLineAndTheAdapterClosed)
