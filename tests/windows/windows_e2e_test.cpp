@@ -134,10 +134,10 @@ TEST_F(KestranExe, OutputThatCannotBeWrittenEndsTheRunWithOneLineAndTheAdapterCl
     const std::string lead = "kestran: standard output: ";
     EXPECT_EQ(run.errors.rfind(lead, 0), 0u) << run.errors;
     EXPECT_GT(run.errors.size(), lead.size() + 2) << "no reason given";
-    EXPECT_TRUE(endsWith(run.errors, "\r\n")) << run.errors;
+    EXPECT_TRUE(run.errors.ends_with("\r\n")) << run.errors;
     EXPECT_EQ(occurrences(run.errors, "\n"), 1u) << run.errors;
     // Lost at the start-up pause, before PEC is switched on; the adapter is let go.
-    EXPECT_EQ(readFile(logPath), withCrLf("open 0x04B4 0x8613\nclose\n"));
+    EXPECT_EQ(slurp(logPath), withCrLf("open 0x04B4 0x8613\nclose\n"));
 }
 
 TEST_F(KestranExe, RecordsWhatTheGaugeAnswersAndReplaysItScreenForScreen)
@@ -150,10 +150,10 @@ TEST_F(KestranExe, RecordsWhatTheGaugeAnswersAndReplaysItScreenForScreen)
         runProcess(exe, {"--simulate", "bq20z-unsealed", "--record", recording, "--trace", trace}, keys, work);
     EXPECT_EQ(live.exitCode, 0u);
     EXPECT_EQ(live.errors, "");
-    const std::string pack = readFile(recording);
+    const std::string pack = slurp(recording);
     EXPECT_EQ(pack.rfind("# Recorded with kestran ", 0), 0u) << pack;
     EXPECT_EQ(pack.find('\r'), std::string::npos) << "the recording is written byte for byte, as on Linux";
-    const std::string traced = readFile(trace);
+    const std::string traced = slurp(trace);
     EXPECT_EQ(traced.rfind("# kestran ", 0), 0u) << traced;
     EXPECT_NE(traced.find(" ReadWord 0x0D "), std::string::npos) << traced;
 
@@ -163,7 +163,7 @@ TEST_F(KestranExe, RecordsWhatTheGaugeAnswersAndReplaysItScreenForScreen)
     EXPECT_EQ(replay.out, live.out);
     // The whole run: the report, the scan, and the menu again at the end.
     EXPECT_EQ(occurrences(replay.out, "READ Battery Info"), 1u);
-    EXPECT_TRUE(endsWith(replay.out, kMenuEnd));
+    EXPECT_TRUE(replay.out.ends_with(kMenuEnd));
 
     // Neither file is replaced without --force; with it, the recording is.
     for (const auto& option : {std::vector<std::string>{"--record", recording}, {"--trace", trace}}) {
@@ -175,11 +175,11 @@ TEST_F(KestranExe, RecordsWhatTheGaugeAnswersAndReplaysItScreenForScreen)
         EXPECT_EQ(refused.out, "");
         EXPECT_EQ(refused.errors, withCrLf("kestran: " + option.back() + " exists; --force replaces it\n"));
     }
-    EXPECT_EQ(readFile(recording), pack);
-    EXPECT_EQ(readFile(trace), traced);
+    EXPECT_EQ(slurp(recording), pack);
+    EXPECT_EQ(slurp(trace), traced);
     const ProcessRun forced = runProcess(exe, {"--simulate", "bq9000", "--record", recording, "--force"}, "4\n0\n", work);
     EXPECT_EQ(forced.exitCode, 0u);
-    EXPECT_NE(readFile(recording).find("from the simulator, pack bq9000"), std::string::npos);
+    EXPECT_NE(slurp(recording).find("from the simulator, pack bq9000"), std::string::npos);
 }
 
 TEST_F(KestranExe, CommandLineFailuresStopBeforeStartUp)
