@@ -77,8 +77,10 @@ void printSealState(std::uint32_t bits, std::span<const SealState> states);
 
 // --- registers inside blocks ---------------------------------------------------
 
-// 16-bit values inside a block: key words and status payloads are
-// little-endian, the gauge's stored data (Qmax, R_a flags) big-endian.
+// 16-bit values inside a block: key words, status payloads and the
+// ManufacturerBlockAccess data (the bq30z55's and bq40z50's Qmax) are
+// little-endian; the bq20z's stored data (Qmax, R_a flags) and the words the
+// bq30z55's Qmax search compares are big-endian.
 constexpr std::uint16_t littleEndianWord(std::span<const std::uint8_t> block, std::size_t at)
 {
     return static_cast<std::uint16_t>(block[at] | block[at + 1] << 8);
