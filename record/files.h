@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -34,6 +35,6 @@ bool writeFileAtomically(const std::string& path, std::string_view text, bool ma
 std::FILE* openTrace(const std::string& path, bool mayReplace);
 
 // "PATH: reason" for an errno value.
-std::string reason(const std::string& path, int error);
+inline std::string reason(const std::string& path, int error) { return path + ": " + std::strerror(error); }
 
 }  // namespace kestran::record

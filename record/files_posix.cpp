@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace kestran::record {
 namespace {
@@ -97,7 +96,5 @@ std::FILE* openTrace(const std::string& path, bool mayReplace)
     // "x": an existing trace is not replaced unless asked.
     return std::fopen(path.c_str(), mayReplace ? "w" : "wx");
 }
-
-std::string reason(const std::string& path, int error) { return path + ": " + std::strerror(error); }
 
 }  // namespace kestran::record

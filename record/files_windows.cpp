@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace kestran::record {
 namespace {
@@ -132,7 +131,5 @@ std::FILE* openTrace(const std::string& path, bool mayReplace)
     }
     return file;
 }
-
-std::string reason(const std::string& path, int error) { return path + ": " + std::strerror(error); }
 
 }  // namespace kestran::record

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -177,44 +178,53 @@ TEST(WindowsTerminal, NoColoursAndNoClearingWhenOutputIsNotAConsole)
     CloseHandle(write);
 }
 
+// Where the console window is on the screen; none when this console has no window.
+std::optional<RECT> consoleWindowPlace()
+{
+    RECT place{};
+    HWND window = GetConsoleWindow();
+    if (!window || !GetWindowRect(window, &place))
+        return std::nullopt;
+    return place;
+}
+
+constexpr const char* kNoWindow = "this console has no window of its own";
+
 TEST_F(WindowsConsoleTest, TheConsoleWindowGoesToTheTopLeftCorner600By960)
 {
-    HWND window = GetConsoleWindow();
-    if (!window)
-        GTEST_SKIP() << "this console has no window of its own (a pseudo-terminal's console has none)";
-    RECT before{};
-    ASSERT_TRUE(GetWindowRect(window, &before));
+    const std::optional<RECT> before = consoleWindowPlace();
+    if (!before)
+        GTEST_SKIP() << kNoWindow;
     WindowsTerminal terminal(buffer, nullptr, WindowsTerminal::Colours::AttributesOnly);
     terminal.placeWindow();
-    RECT placed{};
-    ASSERT_TRUE(GetWindowRect(window, &placed));
-    MoveWindow(window, before.left, before.top, before.right - before.left, before.bottom - before.top, TRUE);
-    EXPECT_EQ(placed.left, 0);
-    EXPECT_EQ(placed.top, 0);
+    const std::optional<RECT> placed = consoleWindowPlace();
+    MoveWindow(GetConsoleWindow(), before->left, before->top, before->right - before->left,
+               before->bottom - before->top, TRUE);
+    ASSERT_TRUE(placed);
+    EXPECT_EQ(placed->left, 0);
+    EXPECT_EQ(placed->top, 0);
     // The system holds a window within its largest tracking size (about the screen's).
-    EXPECT_EQ(placed.right - placed.left, std::min(600, GetSystemMetrics(SM_CXMAXTRACK)));
-    EXPECT_EQ(placed.bottom - placed.top, std::min(960, GetSystemMetrics(SM_CYMAXTRACK)));
+    EXPECT_EQ(placed->right - placed->left, std::min(600, GetSystemMetrics(SM_CXMAXTRACK)));
+    EXPECT_EQ(placed->bottom - placed->top, std::min(960, GetSystemMetrics(SM_CYMAXTRACK)));
 }
 
 TEST(WindowsTerminal, NoWindowIsMovedWhenOutputIsNotAConsole)
 {
-    HWND window = GetConsoleWindow();
-    if (!window)
-        GTEST_SKIP() << "this console has no window of its own (a pseudo-terminal's console has none)";
-    RECT before{};
-    ASSERT_TRUE(GetWindowRect(window, &before));
+    const std::optional<RECT> before = consoleWindowPlace();
+    if (!before)
+        GTEST_SKIP() << kNoWindow;
     HANDLE read = nullptr, write = nullptr;
     ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
     WindowsTerminal terminal(write, nullptr, WindowsTerminal::Colours::Automatic);
     terminal.placeWindow();
-    RECT after{};
-    ASSERT_TRUE(GetWindowRect(window, &after));
-    EXPECT_EQ(after.left, before.left);
-    EXPECT_EQ(after.top, before.top);
-    EXPECT_EQ(after.right, before.right);
-    EXPECT_EQ(after.bottom, before.bottom);
+    const std::optional<RECT> after = consoleWindowPlace();
     CloseHandle(read);
     CloseHandle(write);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->left, before->left);
+    EXPECT_EQ(after->top, before->top);
+    EXPECT_EQ(after->right, before->right);
+    EXPECT_EQ(after->bottom, before->bottom);
 }
 
 // A key event as the console queues it.
