@@ -276,7 +276,7 @@ void I2cDevAdapter::noteAdapter()
                      missing.c_str());
 
     const AdapterQuirks& adapter = *quirks_;
-    const std::string chip = adapter.chip.empty() ? "" : "a " + std::string(adapter.chip) + ": ";
+    const std::string chip = adapter.chip.empty() ? "" : "on this " + std::string(adapter.chip) + ", ";
     if (can(I2C_FUNC_I2C)) {
         const std::string why = adapter.smbusBlockFault.empty()
                                     ? ""

@@ -434,13 +434,13 @@ TEST_F(I2cDevTest, TheStartUpNoteNamesTheAdapterAndWhatTheToolDoesOnIt)
         std::string note;
     } cases[] = {
         {"CP2112 SMBus Bridge on hidraw0", kCp2112Functions,
-         "kestran: /dev/i2c-0 (CP2112 SMBus Bridge on hidraw0): a CP2112: block reads go as plain I2C transfers, their "
+         "kestran: /dev/i2c-0 (CP2112 SMBus Bridge on hidraw0): on this CP2112, block reads go as plain I2C transfers, their "
          "count and PEC checked by the tool, since its driver's SMBus block read cuts replies longer than 31 bytes "
          "short and pads them with zeros\n"
          "kestran: /dev/i2c-0 (CP2112 SMBus Bridge on hidraw0): PEC by the tool: the adapter has none, so the tool "
          "adds the PEC byte to what it writes and checks it on what it reads\n"},
         {"MCP2221 usb-i2c bridge", kMcp2221Functions,
-         "kestran: /dev/i2c-0 (MCP2221 usb-i2c bridge): a MCP2221: block reads go as plain I2C transfers, their count "
+         "kestran: /dev/i2c-0 (MCP2221 usb-i2c bridge): on this MCP2221, block reads go as plain I2C transfers, their count "
          "and PEC checked by the tool, since its driver's SMBus block read sends no read command\n"
          "kestran: /dev/i2c-0 (MCP2221 usb-i2c bridge): PEC by the tool: the adapter has none, so the tool adds the "
          "PEC byte to what it writes and checks it on what it reads\n"},
