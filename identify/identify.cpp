@@ -5,9 +5,11 @@
 #include <cctype>
 #include <cstdio>
 #include <span>
+#include <vector>
 
 #include "adapter/registers.h"
 #include "adapter/smbus.h"
+#include "adapter/start_mode.h"
 #include "adapter/transactions.h"
 
 namespace kestran {
@@ -74,14 +76,18 @@ std::string hexWord(int word)
 
 std::string failure(int result) { return model::failureText({Outcome::Kind::NoAnswer, result}); }
 
+// The first bytes of a reply, enough to see what it is, and its length when cut.
 std::string spacedBytes(std::span<const std::uint8_t> bytes)
 {
+    constexpr std::size_t kShown = 8;
     std::string text;
-    for (const std::uint8_t byte : bytes) {
+    for (const std::uint8_t byte : bytes.first(std::min(bytes.size(), kShown))) {
         char hex[4];
         std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", byte);
         text += hex;
     }
+    if (bytes.size() > kShown)
+        text += " ... (" + std::to_string(bytes.size()) + " bytes)";
     return text;
 }
 
@@ -122,6 +128,7 @@ public:
         readName(0x20, "ManufacturerName", id_.manufacturerName);
         readName(0x22, "DeviceChemistry", id_.chemistry);
         readStateOfCharge();
+        readStartMode();
         if (!known())
             tryManufacturerWord();
         if (!known())
@@ -177,6 +184,24 @@ private:
             meaning = "above 100 %: the gauge runs its boot ROM, no report applies";
         }
         note("Read Word 0x0D (RelativeStateOfCharge)", word < 0 ? failure(word) : std::to_string(word), meaning);
+    }
+
+    // The start-mode word the bq9000-family report and the scans read.
+    void readStartMode()
+    {
+        const int word = readWordAside(kStartModeWord, kSleepMs);
+        answered(word);
+        std::string meaning = "not a start-mode answer";
+        switch (classifyStartWord(word)) {
+        case StartWord::Normal: meaning = "normal firmware"; break;
+        case StartWord::Calibration:
+            calibration_ = true;
+            meaning = "calibration mode: no report applies";
+            break;
+        case StartWord::NoAnswer: meaning = "no answer (a word not every gauge has)"; break;
+        case StartWord::Other: break;
+        }
+        note("Read Word 0x72 (start mode)", word < 0 ? failure(word) : hexWord(word), meaning);
     }
 
     // Write Word 0x00 value `selection`, then Read Word 0x00.
@@ -258,6 +283,11 @@ private:
             return;
         }
         const auto shown = std::span(data).first(std::min(static_cast<std::size_t>(count), data.size()));
+        // The type is a block of two bytes; a gauge that keeps other data in 0x23 answers the same whatever is selected.
+        if (count != 2) {
+            note(typeRead, spacedBytes(shown), "a block of " + std::to_string(count) + " bytes: not a DeviceType (2 bytes)");
+            return;
+        }
         const int type = shown[1] << 8 | shown[0];
         if (echoes(type, kDeviceTypeSelection) || noType(type)) {
             note(typeRead, spacedBytes(shown), "not a DeviceType");
@@ -346,7 +376,7 @@ private:
             setFamily(chip->family, confidence);
         } else if (!chip && found_.blockAccess) {
             setFamily("bq40z50", Confidence::Medium);
-        } else if (!chip && named_.family && !bootRom_) {
+        } else if (!chip && named_.family && !bootRom_ && !calibration_) {
             setFamily(named_.family->name, Confidence::Medium);
         } else {
             id_.family = nullptr;
@@ -359,6 +389,7 @@ private:
     TypeFinding found_;
     NamedChip named_;
     bool bootRom_ = false;
+    bool calibration_ = false;
 };
 
 }  // namespace
