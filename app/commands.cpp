@@ -46,16 +46,6 @@ int printed(const Json& document, int exitStatus)
     return exitStatus;
 }
 
-int identityStatus(const Identity& identity)
-{
-    int bits = 0;
-    if (!identity.answered)
-        bits |= exit_status::kReadsFailed;
-    if (!identity.identified())
-        bits |= exit_status::kNotIdentified;
-    return bits;
-}
-
 // Text through the terminal, so --color and a lost output apply as to the screens.
 void write(std::string_view text) { currentTerminal().write(text); }
 
@@ -115,47 +105,72 @@ void printIdentity(const Identity& identity)
 
 }  // namespace
 
+ReportWalk walkReport(const std::string& familyName, const std::function<void()>& screenEnded)
+{
+    ReportWalk walk;
+    walk.family = findFamily(familyName);
+    if (familyName == "auto") {
+        walk.identity = identifyGauge();
+        const Identity& identity = *walk.identity;
+        // A gauge that said nothing gets no report: a guess would be read as a finding.
+        walk.family = identity.family ? identity.family : identity.answered ? &kGenericFamily : nullptr;
+        walk.exitStatus = identifyExitStatus(identity);
+    }
+    if (walk.family) {
+        setReportSink(&walk.values);
+        walk.family->report();
+        setReportSink(nullptr);
+        currentTerminal().flush();
+        if (screenEnded)
+            screenEnded();
+        if (walk.values.anyFailed())
+            walk.exitStatus |= exit_status::kReadsFailed;
+    }
+    return walk;
+}
+
+model::Json reportDocument(const CommandRun& run, const ReportWalk& walk)
+{
+    const Identity* identity = walk.identity ? &*walk.identity : nullptr;
+    Json document = documentHead(run.argv, run.transport, walk.exitStatus);
+    document["gauge"] = gaugeJson(identity, walk.family, walk.family ? &walk.values : nullptr);
+    document["report"] = walk.family ? model::toJson(walk.values, walk.family->name) : Json(nullptr);
+    if (identity)
+        document["identify"] = {{"evidence", evidenceJson(*identity)}};
+    return document;
+}
+
+model::Json identifyDocument(const CommandRun& run, const Identity& identity)
+{
+    Json document = documentHead(run.argv, run.transport, identifyExitStatus(identity));
+    document["gauge"] = gaugeJson(&identity, nullptr, nullptr);
+    document["identify"] = {{"evidence", evidenceJson(identity)}};
+    return document;
+}
+
+int identifyExitStatus(const Identity& identity)
+{
+    int bits = 0;
+    if (!identity.answered)
+        bits |= exit_status::kReadsFailed;
+    if (!identity.identified())
+        bits |= exit_status::kNotIdentified;
+    return bits;
+}
+
 int runReport(const CommandRun& run, const std::string& familyName)
 {
     if (!openGauge(run.pecOff))
         return exit_status::kUnusable;
     const ClosesGauge closes;
-
-    std::optional<Identity> identity;
-    const Family* family = findFamily(familyName);
-    if (familyName == "auto") {
-        identity = identifyGauge();
-        // A gauge that said nothing gets no report: a guess would be read as a finding.
-        family = identity->family ? identity->family : identity->answered ? &kGenericFamily : nullptr;
-    }
-
-    int exitStatus = identity ? identityStatus(*identity) : 0;
-    model::Report collected;
-    if (family) {
-        setReportSink(&collected);
-        family->report();
-        setReportSink(nullptr);
-        currentTerminal().flush();
-        if (run.screenEnded)
-            run.screenEnded();
-        if (collected.anyFailed())
-            exitStatus |= exit_status::kReadsFailed;
-    }
-    if (identity && !run.json && (!identity->family || identity->confidence != Confidence::High)) {
+    const ReportWalk walk = walkReport(familyName, run.screenEnded);
+    if (const auto& identity = walk.identity; identity && !run.json && identity->confidence != Confidence::High) {
         std::fprintf(stderr, "kestran: %s\n",
                      !identity->answered ? "the gauge does not answer: no report"
                      : identity->family  ? "the family is not certain ('kestran identify' says why)"
                                          : "the family could not be told: the generic report (key 4) is shown");
     }
-    if (!run.json)
-        return exitStatus;
-
-    Json document = documentHead(run.argv, run.transport, exitStatus);
-    document["gauge"] = gaugeJson(identity ? &*identity : nullptr, family, family ? &collected : nullptr);
-    document["report"] = family ? model::toJson(collected, family->name) : Json(nullptr);
-    if (identity)
-        document["identify"] = {{"evidence", evidenceJson(*identity)}};
-    return printed(document, exitStatus);
+    return run.json ? printed(reportDocument(run, walk), walk.exitStatus) : walk.exitStatus;
 }
 
 int runIdentify(const CommandRun& run)
@@ -166,16 +181,12 @@ int runIdentify(const CommandRun& run)
     const Identity identity = identifyGauge();
     if (run.screenEnded)
         run.screenEnded();
-    const int exitStatus = identityStatus(identity);
     if (!run.json) {
         printIdentity(identity);
         currentTerminal().flush();
-        return exitStatus;
+        return identifyExitStatus(identity);
     }
-    Json document = documentHead(run.argv, run.transport, exitStatus);
-    document["gauge"] = gaugeJson(&identity, nullptr, nullptr);
-    document["identify"] = {{"evidence", evidenceJson(identity)}};
-    return printed(document, exitStatus);
+    return printed(identifyDocument(run, identity), identifyExitStatus(identity));
 }
 
 }  // namespace kestran

@@ -4,10 +4,14 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/document.h"
+#include "identify/identify.h"
+#include "model/report.h"
+#include "reports/families.h"
 
 namespace kestran {
 
@@ -22,5 +26,17 @@ struct CommandRun {
 // `report FAMILY`: a family's name, its menu key, or "auto".
 int runReport(const CommandRun& run, const std::string& family);
 int runIdentify(const CommandRun& run);
+
+// What one report's walk found, on an adapter already open.
+struct ReportWalk {
+    std::optional<Identity> identity;  // for "auto"
+    const Family* family = nullptr;    // the report that ran; none for a gauge that did not answer
+    model::Report values;
+    int exitStatus = 0;
+};
+ReportWalk walkReport(const std::string& family, const std::function<void()>& screenEnded = {});
+model::Json reportDocument(const CommandRun& run, const ReportWalk& walk);
+model::Json identifyDocument(const CommandRun& run, const Identity& identity);
+int identifyExitStatus(const Identity& identity);
 
 }  // namespace kestran
