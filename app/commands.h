@@ -16,11 +16,11 @@
 namespace kestran {
 
 struct CommandRun {
-    std::vector<std::string> argv;  // as typed, for the document
-    Transport transport;
+    std::vector<std::string> argv{};  // as typed, for the document
+    Transport transport{};
     bool json = false;
     bool pecOff = false;          // --pec off: PEC switched off as the menu's key 6 does
-    std::function<void()> screenEnded;  // after the report's walk (a recording is rewritten)
+    std::function<void()> screenEnded{};  // after the report's walk (a recording is rewritten)
 };
 
 // `report FAMILY`: a family's name, its menu key, or "auto".

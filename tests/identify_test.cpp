@@ -14,32 +14,10 @@
 #include "tests/support/capture_terminal.h"
 #include "tests/support/current_devices.h"
 #include "tests/support/logging_adapter.h"
+#include "tests/support/uniform_gauge.h"
 
 namespace kestran::testing {
 namespace {
-
-// Every read answers `word`, every block 32 bytes of `byte`; nothing fails.
-class UniformGauge final : public Adapter {
-public:
-    UniformGauge(int word, std::uint8_t byte, int count) : word_(word), byte_(byte), count_(count) {}
-    int openDevice(int, int) override { return 1; }
-    int closeDevice() override { return 0; }
-    int enablePec(int) override { return 0; }
-    int readWord(int, int) override { return word_; }
-    int writeWord(int, int, int) override { return word_ < 0 ? word_ : 0; }
-    int readBlock(int, int, RawBlock& raw) override
-    {
-        std::fill(raw.begin(), raw.end(), byte_);
-        return count_;
-    }
-    int writeBlock(int, int, std::span<const std::uint8_t>) override { return word_ < 0 ? word_ : 0; }
-    void sleepMs(unsigned) override {}
-
-private:
-    int word_;
-    std::uint8_t byte_;
-    int count_;
-};
 
 sim::Pack packOf(const std::string& text)
 {
