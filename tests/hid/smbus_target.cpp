@@ -15,9 +15,15 @@ constexpr std::uint8_t kReadAddress = kGaugeAddress | 1;
 
 }  // namespace
 
-SmbusTarget::SmbusTarget(Adapter& gauge, std::FILE* log) : gauge_(gauge), log_(log)
+SmbusTarget::SmbusTarget(Adapter& gauge, std::FILE* log) : gauge_(&gauge), log_(log)
 {
-    gauge_.openDevice(kAdapterVendorId, kAdapterProductId);
+    gauge_->openDevice(kAdapterVendorId, kAdapterProductId);
+}
+
+void SmbusTarget::use(Adapter& gauge)
+{
+    gauge_ = &gauge;
+    gauge_->openDevice(kAdapterVendorId, kAdapterProductId);
 }
 
 bool SmbusTarget::acknowledges(int address7) const { return !absent_ && address7 == kAddress7; }
@@ -56,9 +62,9 @@ bool SmbusTarget::take(std::span<const std::uint8_t> write)
         if (write[bare] != pecCrc8(write.first(bare), pecCrc8(head)))
             return false;
     }
-    gauge_.enablePec(withPec);
-    const int result = block ? gauge_.writeBlock(kGaugeAddress, command, write.subspan(2, bare - 2))
-                             : gauge_.writeWord(kGaugeAddress, command, write[1] | (write[2] << 8));
+    gauge_->enablePec(withPec);
+    const int result = block ? gauge_->writeBlock(kGaugeAddress, command, write.subspan(2, bare - 2))
+                             : gauge_->writeWord(kGaugeAddress, command, write[1] | (write[2] << 8));
     return result >= 0;
 }
 
@@ -67,16 +73,16 @@ bool SmbusTarget::answer(int command, std::span<std::uint8_t> read)
     std::array<std::uint8_t, 1 + kRawBlockSize + 1> wire;  // count, data, PEC
     std::size_t length = 0;
     if (read.size() == 2 || read.size() == 3) {
-        gauge_.enablePec(read.size() == 3);
-        const int word = gauge_.readWord(kGaugeAddress, command);
+        gauge_->enablePec(read.size() == 3);
+        const int word = gauge_->readWord(kGaugeAddress, command);
         if (word < 0)
             return false;
         wire[length++] = static_cast<std::uint8_t>(word & 0xFF);
         wire[length++] = static_cast<std::uint8_t>((word >> 8) & 0xFF);
     } else {
-        gauge_.enablePec(1);
+        gauge_->enablePec(1);
         RawBlock data{};
-        const int count = gauge_.readBlock(kGaugeAddress, command, data);
+        const int count = gauge_->readBlock(kGaugeAddress, command, data);
         if (count < 0 || count > 255)
             return false;
         wire[length++] = static_cast<std::uint8_t>(count);

@@ -28,6 +28,8 @@ public:
     // Opens `gauge` as the tool's start-up does; `log`, when given, gets one
     // line per transfer.
     explicit SmbusTarget(Adapter& gauge, std::FILE* log = nullptr);
+    // Another gauge on the wire from now on (another pack), opened likewise.
+    void use(Adapter& gauge);
 
     // Faults, changed at any time: nothing at all acknowledges (a pack
     // unplugged); the PEC byte the gauge sends after a read of `command` is
@@ -53,7 +55,7 @@ private:
     void note(std::span<const std::uint8_t> write, std::size_t readLength, bool acknowledged,
               std::span<const std::uint8_t> read);
 
-    Adapter& gauge_;
+    Adapter* gauge_;
     std::FILE* log_;
     bool absent_ = false;
     std::optional<int> corruptPecOf_;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -76,10 +77,33 @@ bool sendInput(int fd, const Report& report)
     return writeEvent(fd, event);
 }
 
-// One line of the control FIFO.
-bool obey(std::string_view line, SmbusTarget& bus)
+// The gauge of the pack the emulator runs; changed by the control FIFO.
+struct Wire {
+    SmbusTarget& bus;
+    std::unique_ptr<sim::SimulatedGauge> gauge;
+};
+
+std::unique_ptr<sim::SimulatedGauge> gaugeOf(std::string_view name)
 {
-    if (line == "absent") {
+    sim::Pack pack;
+    std::string error;
+    if (!sim::loadPack(name, pack, error)) {
+        std::fprintf(stderr, "emulator: %s\n", error.c_str());
+        return nullptr;
+    }
+    return std::make_unique<sim::SimulatedGauge>(std::move(pack), [](unsigned) {});  // the tool sleeps, not the gauge
+}
+
+// One line of the control FIFO.
+bool obey(std::string_view line, Wire& wire)
+{
+    SmbusTarget& bus = wire.bus;
+    if (line.starts_with("pack ")) {
+        if (std::unique_ptr<sim::SimulatedGauge> gauge = gaugeOf(line.substr(5))) {
+            bus.use(*gauge);
+            wire.gauge = std::move(gauge);
+        }
+    } else if (line == "absent") {
         bus.setAbsent(true);
     } else if (line == "present") {
         bus.setAbsent(false);
@@ -145,12 +169,9 @@ int runEmulator(int argc, char** argv, const ChipIdentity& chip, const std::func
         std::fprintf(stderr, "usage: %s [--log FILE] [--control FIFO] PACK\n", argv[0]);
         return 2;
     }
-    sim::Pack pack;
-    std::string error;
-    if (!sim::loadPack(options.pack, pack, error)) {
-        std::fprintf(stderr, "emulator: %s\n", error.c_str());
+    std::unique_ptr<sim::SimulatedGauge> gauge = gaugeOf(options.pack);
+    if (!gauge)
         return 2;
-    }
     std::FILE* log = nullptr;
     if (!options.log.empty() && !(log = std::fopen(options.log.c_str(), "w"))) {
         std::fprintf(stderr, "emulator: %s: %s\n", options.log.c_str(), std::strerror(errno));
@@ -162,8 +183,8 @@ int runEmulator(int argc, char** argv, const ChipIdentity& chip, const std::func
         std::fprintf(stderr, "emulator: %s: %s\n", options.control.c_str(), std::strerror(errno));
         return 2;
     }
-    sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});  // the tool sleeps, not the gauge
-    SmbusTarget bus(gauge, log);
+    SmbusTarget bus(*gauge, log);
+    Wire wire{bus, std::move(gauge)};
     ChipModel model = make(bus);
 
     const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
@@ -188,7 +209,7 @@ int runEmulator(int argc, char** argv, const ChipIdentity& chip, const std::func
             const ssize_t got = read(control, chunk, sizeof chunk);
             pending.append(chunk, got > 0 ? static_cast<std::size_t>(got) : 0);
             for (std::size_t end; running && (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
-                running = obey(std::string_view(pending).substr(0, end), bus);
+                running = obey(std::string_view(pending).substr(0, end), wire);
         }
         if (running && (polled[0].revents & POLLIN)) {
             uhid_event event{};

@@ -13,6 +13,7 @@
 //   present       the gauge answers again
 //   bad-pec CMD   the PEC byte after each read of command CMD (hex) is wrong
 //   good-pec      every PEC byte is right again
+//   pack PACK     another pack on the wire from now on, its selections fresh
 //   quit          destroy the device and end
 #pragma once
 
