@@ -10,6 +10,7 @@
 
 #include "adapter/i2c_dev.h"
 #include "adapter/pec.h"
+#include "record/trace.h"
 #include "tests/support/fake_i2c_kernel.h"
 
 namespace kestran::testing {
@@ -583,6 +584,37 @@ TEST_F(I2cDevTest, OnlyTheGaugeIsAddressedAndSleepsGoToTheClock)
     EXPECT_THAT(kernel.log, ::testing::IsEmpty());
     adapter.sleepMs(30);
     EXPECT_EQ(clockMs, 30u);
+}
+
+// Where the backend can tell why a transaction failed, its line says so, once.
+TEST(I2cDevTrace, AFailureTheBackendCanExplainSaysWhy)
+{
+    FakeI2cKernel kernel;
+    kernel.busList = {{0, "CP2112 SMBus Bridge on hidraw0"}};
+    kernel.functionality = kCp2112Functions;
+    kernel.blocks[0x21] = {'K', 'L'};
+    kernel.corruptPec = true;
+    kernel.noAnswer = ETIMEDOUT;
+    I2cDevAdapter i2c(kernel, 0x00030201, nullptr, [](unsigned) {});
+    std::string error;
+    ASSERT_TRUE(i2c.attach("0", error)) << error;
+    std::FILE* out = std::tmpfile();
+    ASSERT_TRUE(out);
+    std::int64_t now = 0;
+    record::TraceAdapter trace(i2c, out, "", [&now] { return now += 1000; });
+    RawBlock raw{};
+    trace.openDevice(kAdapterVendorId, kAdapterProductId);
+    trace.enablePec(1);
+    EXPECT_EQ(trace.readBlock(kGaugeAddress, 0x21, raw), kBusFailure);
+    EXPECT_EQ(trace.readWord(kGaugeAddress, 0x09), kBusFailure);
+    kernel.corruptPec = false;
+    EXPECT_EQ(trace.readBlock(kGaugeAddress, 0x21, raw), 2);
+    EXPECT_EQ(contentsOf(out), "      1.000 - Open 0x04B4 0x8613 -> 0x00030201 in 1.000 ms\n"
+                               "      3.000 - EnablePEC 1 -> 0 in 1.000 ms\n"
+                               "      5.000 1 ReadBlock 0x21 -> -9 (PEC mismatch: 0x93 received, 0x92 computed) in 1.000 ms\n"
+                               "      7.000 2 ReadWord 0x09 -> -9 (no answer) in 1.000 ms\n"
+                               "      9.000 3 ReadBlock 0x21 -> 2 [4B 4C] in 1.000 ms\n");
+    std::fclose(out);
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "adapter/i2c_dev.h"
 #include "record/trace.h"
-#include "tests/support/fake_i2c_kernel.h"
 #include "tests/support/recording_adapter.h"
 
 namespace kestran::record {
@@ -77,36 +75,6 @@ TEST(Trace, ABlockCountBeyondTheBufferShowsTheBytesThereAre)
     for (int n = 0; n < 256; ++n)
         bytes += n ? " AB" : "AB";
     EXPECT_EQ(contentOf(out.get()), "      1.000 1 ReadBlock 0x20 -> 300 [" + bytes + "] in 1.000 ms\n");
-}
-
-// Where the backend can tell why a transaction failed, its line says so, once.
-TEST(Trace, AFailureTheBackendCanExplainSaysWhy)
-{
-    testing::FakeI2cKernel kernel;
-    kernel.busList = {{0, "CP2112 SMBus Bridge on hidraw0"}};
-    kernel.functionality = testing::kCp2112Functions;
-    kernel.blocks[0x21] = {'K', 'L'};
-    kernel.corruptPec = true;
-    kernel.noAnswer = ETIMEDOUT;
-    I2cDevAdapter i2c(kernel, 0x00030201, nullptr, [](unsigned) {});
-    std::string error;
-    ASSERT_TRUE(i2c.attach("0", error)) << error;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::tmpfile(), std::fclose);
-    ASSERT_TRUE(out);
-    std::int64_t now = 0;
-    TraceAdapter trace(i2c, out.get(), "", [&now] { return now += 1000; });
-    RawBlock raw{};
-    trace.openDevice(kAdapterVendorId, kAdapterProductId);
-    trace.enablePec(1);
-    EXPECT_EQ(trace.readBlock(kGaugeAddress, 0x21, raw), kBusFailure);
-    EXPECT_EQ(trace.readWord(kGaugeAddress, 0x09), kBusFailure);
-    kernel.corruptPec = false;
-    EXPECT_EQ(trace.readBlock(kGaugeAddress, 0x21, raw), 2);
-    EXPECT_EQ(contentOf(out.get()), "      1.000 - Open 0x04B4 0x8613 -> 0x00030201 in 1.000 ms\n"
-                                    "      3.000 - EnablePEC 1 -> 0 in 1.000 ms\n"
-                                    "      5.000 1 ReadBlock 0x21 -> -9 (PEC mismatch: 0x93 received, 0x92 computed) in 1.000 ms\n"
-                                    "      7.000 2 ReadWord 0x09 -> -9 (no answer) in 1.000 ms\n"
-                                    "      9.000 3 ReadBlock 0x21 -> 2 [4B 4C] in 1.000 ms\n");
 }
 
 }  // namespace
