@@ -164,9 +164,11 @@ private:
     {
         Why pfWhy, opWhy;
         const model::Register* pf = status("pf_status", pfWhy);
-        const model::Register* op = status("operation_status", opWhy);
+        // The bq30z55's and bq40z50's OperationStatus carry a PF bit; the bq20z's does not.
+        const bool pfInOperationStatus = family_ == "bq30z55" || family_ == "bq40z50";
+        const model::Register* op = pfInOperationStatus ? status("operation_status", opWhy) : nullptr;
         if (!pf && !op)
-            return pfWhy + "; " + opWhy;
+            return pfInOperationStatus ? pfWhy + "; " + opWhy : pfWhy;
         if (pf && pf->raw != 0)
             find("permanent_failure_latched", Severity::Failed, "Permanent failure latched (PFStatus)", pf->raw, "",
                  "not 0", of(*pf));
