@@ -100,7 +100,10 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
     CLI::Option* pecOption = report->add_option("--pec", pec);
     CLI::App* identify = app.add_subcommand("identify");
     identify->add_flag("--json", options.json);
-    for (CLI::App* command : {report, identify}) {
+    CLI::App* health = app.add_subcommand("health");
+    health->add_flag("--json", options.json);
+    CLI::Option* familyOption = health->add_option("--family", options.family);
+    for (CLI::App* command : {report, identify, health}) {
         command->allow_extras();
         command->fallthrough();  // the tool's options go before or after a command's name
     }
@@ -113,7 +116,7 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
     }
 
     std::vector<std::string> extras = app.remaining();
-    for (CLI::App* command : {report, identify})
+    for (CLI::App* command : {report, identify, health})
         for (const std::string& word : command->remaining())
             extras.push_back(word);
     if (!extras.empty()) {
@@ -121,8 +124,8 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
         const std::string shown = spelledOut(word, kShownWordBytes);
         if (word.size() > 1 && word[0] == '-')
             return fail(error, "unknown option '" + shown + "'");
-        if (!report->parsed() && !identify->parsed())
-            return fail(error, "unknown command '" + shown + "': the commands are report and identify");
+        if (!report->parsed() && !identify->parsed() && !health->parsed())
+            return fail(error, "unknown command '" + shown + "': the commands are report, identify and health");
         return fail(error, "unexpected word '" + shown + "'");
     }
 
@@ -185,6 +188,13 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
         }
     } else if (identify->parsed()) {
         options.command = Command::Identify;
+    } else if (health->parsed()) {
+        options.command = Command::Health;
+        if (!familyOption->count())
+            options.family = "auto";
+        else if (options.family != "auto" && !findFamily(options.family))
+            return fail(error, "unknown family '" + spelledOut(options.family, kShownWordBytes) +
+                                   "': " + std::string(kFamilyChoices));
     }
 
     if (!options.library.empty() && options.backend != Backend::VendorLibrary)
@@ -234,9 +244,14 @@ void printHelp(std::FILE* out)
                "    --pec on|off         PEC as the menu's keys 5 and 6 set it (default: on)\n"
                "  identify               say which family the gauge is, how sure, and why\n"
                "    --json               as one JSON document\n"
+               "  health                 is the pack good, worn or dangerous: a verdict\n"
+               "                         (PASSED, ATTENTION, FAILED, UNKNOWN) and its evidence\n"
+               "    --json               the report's document with the verdict\n"
+               "    --family F           the family's report to judge (default: auto)\n"
                "Exit statuses of the commands, bits to test: 0 all read; 1 output lost;\n"
-               "2 command line, pack or bus unusable; 4 some reads failed or no answer;\n"
-               "32 the family could not be told (key 4 recommended).\n"
+               "2 command line, pack or bus unusable; 4 some reads failed, no answer or\n"
+               "a check not evaluated; 8 FAILED; 16 an ATTENTION finding; 32 the family\n"
+               "could not be told (key 4 recommended).\n"
                "\n"
                "Built-in packs:\n",
                out);
@@ -379,7 +394,11 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
     } else {
         const CommandRun run{options.argv, transport, options.json, options.pecOff, [&session] { session.screenEnded(); }};
         const auto command = [&] {
-            return options.command == Command::Report ? runReport(run, options.family) : runIdentify(run);
+            switch (options.command) {
+            case Command::Report: return runReport(run, options.family);
+            case Command::Health: return runHealth(run, options.family);
+            default: return runIdentify(run);
+            }
         };
         if (options.json) {
             exitStatus = command();  // the report's walk prints nowhere: the document is the output

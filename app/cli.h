@@ -15,7 +15,7 @@ class I2cKernel;
 enum class Backend { VendorLibrary, Simulator, I2cDev };
 
 // What the run does: the menu, or one command that prints once and ends.
-enum class Command { Menu, Report, Identify };
+enum class Command { Menu, Report, Identify, Health };
 
 struct Options {
     Backend backend = Backend::VendorLibrary;
@@ -27,7 +27,7 @@ struct Options {
     std::string library;  // with Backend::VendorLibrary: the library's file; empty to search for it
     ColourChoice colours = ColourChoice::Auto;  // --color
     Command command = Command::Menu;
-    std::string family;   // report FAMILY: a family's name, a menu key, or "auto"
+    std::string family;   // report FAMILY, health --family: a family's name, a menu key, or "auto"
     bool json = false;    // --json
     bool pecOff = false;  // --pec off
     bool help = false;

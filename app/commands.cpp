@@ -103,6 +103,120 @@ void printIdentity(const Identity& identity)
     }
 }
 
+// One line naming the pack: family and chip with confidence, maker, name, serial, date.
+std::string packLine(const HealthWalk& health)
+{
+    const ReportWalk& walk = health.walk;
+    const model::Json gauge = gaugeJson(walk.identity ? &*walk.identity : nullptr, walk.family,
+                                        walk.family ? &walk.values : nullptr);
+    const auto text = [&](const char* key) { return gauge[key].is_string() ? gauge[key].get<std::string>() : ""; };
+    std::string line = gauge["family"].is_string() ? text("family") : "family not known";
+    std::string about;
+    if (!text("chip").empty())
+        about = "chip " + text("chip");
+    if (gauge["confidence"].is_string())
+        about += (about.empty() ? "" : ", ") + std::string("confidence ") + text("confidence");
+    if (!about.empty())
+        line += " (" + about + ")";
+    for (const char* key : {"manufacturer_name", "device_name"})
+        if (!text(key).empty())
+            line += ", \"" + text(key) + "\"";
+    if (const auto serial = walk.values.find("serial_number"); serial && serial->ok()) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(serial->raw));
+        line += ", serial " + std::string(hex);
+    }
+    if (const auto date = walk.values.find("manufacture_date"); date && date->ok()) {
+        char made[32];
+        std::snprintf(made, sizeof made, "%04u-%02u-%02u", date->shown.year, date->shown.month, date->shown.day);
+        line += ", made " + std::string(made);
+    }
+    return line;
+}
+
+Colour colourOf(health::Verdict verdict)
+{
+    switch (verdict) {
+    case health::Verdict::Passed: return LightGreen;
+    case health::Verdict::Attention: return Yellow;
+    case health::Verdict::Failed: return LightRed;
+    case health::Verdict::Unknown: break;
+    }
+    return LightCyan;
+}
+
+Colour colourOf(health::Severity severity)
+{
+    switch (severity) {
+    case health::Severity::Failed: return LightRed;
+    case health::Severity::Attention: return Yellow;
+    case health::Severity::Info: break;
+    }
+    return LightCyan;
+}
+
+// "measured 65 %, limit < 80 %; full_charge_capacity raw 2860", or for a
+// register "limit not 0; pf_status raw 0x00010000: CFETF".
+std::string findingDetail(const health::Finding& finding)
+{
+    const bool isRegister = !finding.evidence.flags.empty() || finding.evidence.reg.ends_with("_status") ||
+                            finding.evidence.reg.ends_with("_mode");
+    std::string detail;
+    char text[64];
+    if (finding.value && !isRegister) {
+        std::snprintf(text, sizeof text, "measured %.4g%s%s, ", *finding.value, finding.unit.empty() ? "" : " ",
+                      finding.unit.c_str());
+        detail += text;
+    }
+    detail += "limit " + finding.threshold + "; " + finding.evidence.reg;
+    if (finding.evidence.raw) {
+        const auto raw = static_cast<unsigned long long>(*finding.evidence.raw);
+        if (isRegister)
+            std::snprintf(text, sizeof text, raw > 0xFFFF ? " raw 0x%08llX" : " raw 0x%04llX", raw);
+        else
+            std::snprintf(text, sizeof text, " raw %lld", static_cast<long long>(*finding.evidence.raw));
+        detail += text;
+    }
+    if (!finding.evidence.flags.empty()) {
+        detail += ":";
+        for (const std::string& flag : finding.evidence.flags)
+            detail += " " + flag;
+    }
+    return detail;
+}
+
+void printHealth(const HealthWalk& health)
+{
+    const health::Assessment& assessment = health.assessment;
+    colourPrint(LightCyan, "Pack: ");
+    setColour(BrightWhite);
+    write(packLine(health) + "\n");
+    colourPrint(LightCyan, "Overall health: ");
+    colourPrint(colourOf(assessment.verdict), "%.*s", static_cast<int>(health::verdictName(assessment.verdict).size()),
+                health::verdictName(assessment.verdict).data());
+    setColour(BrightWhite);
+    if (assessment.evaluated() < assessment.total())
+        write(", based on " + std::to_string(assessment.evaluated()) + " of " + std::to_string(assessment.total()) +
+              " checks");
+    write("\n");
+    if (assessment.stateOfHealthPercent) {
+        char soh[64];
+        std::snprintf(soh, sizeof soh, "State of health: %.1f %%\n", *assessment.stateOfHealthPercent);
+        write(soh);
+    }
+    for (const health::Finding& finding : assessment.findings) {
+        const std::string_view severity = health::severityName(finding.severity);
+        write("  ");
+        colourPrint(colourOf(finding.severity), "%-9.*s", static_cast<int>(severity.size()), severity.data());
+        setColour(BrightWhite);
+        write(" " + finding.what + "\n");
+        write("            " + findingDetail(finding) + "\n");
+    }
+    for (const health::Check& check : assessment.checks)
+        if (!check.evaluated)
+            write("  not judged: " + check.name + " (" + check.whyNot + ")\n");
+}
+
 }  // namespace
 
 ReportWalk walkReport(const std::string& familyName, const std::function<void()>& screenEnded)
@@ -171,6 +285,48 @@ int runReport(const CommandRun& run, const std::string& familyName)
                                          : "the family could not be told: the generic report (key 4) is shown");
     }
     return run.json ? printed(reportDocument(run, walk), walk.exitStatus) : walk.exitStatus;
+}
+
+HealthWalk walkHealth(const std::string& family, const std::function<void()>& screenEnded)
+{
+    // The report's own screen is not shown: its values are judged.
+    Terminal& shown = currentTerminal();
+    setCurrentTerminal(nullptr);
+    HealthWalk health{walkReport(family, screenEnded), {}};
+    setCurrentTerminal(&shown);
+    const ReportWalk& walk = health.walk;
+    std::string silence;
+    if (!walk.family || (walk.identity && !walk.identity->answered))
+        silence = "the gauge did not answer";
+    else if (walk.values.walkMode == ReportMode::BootRom)
+        silence = "the gauge runs its boot ROM: the report has no values";
+    else if (walk.values.walkMode == ReportMode::Calibration)
+        silence = "the gauge is in calibration mode: the report has no values";
+    else if (walk.values.nothingAnswered())
+        silence = walk.identity ? "none of the report's reads answered" : "the gauge did not answer";
+    health.assessment = health::assess(walk.values, walk.family ? walk.family->name : "", silence);
+    health.walk.exitStatus |= health::exitBits(health.assessment);
+    return health;
+}
+
+model::Json healthDocument(const CommandRun& run, const HealthWalk& health)
+{
+    Json document = reportDocument(run, health.walk);
+    document["health"] = health::toJson(health.assessment);
+    return document;
+}
+
+int runHealth(const CommandRun& run, const std::string& family)
+{
+    if (!openGauge(run.pecOff))
+        return exit_status::kUnusable;
+    const ClosesGauge closes;
+    const HealthWalk health = walkHealth(family, run.screenEnded);
+    if (run.json)
+        return printed(healthDocument(run, health), health.walk.exitStatus);
+    printHealth(health);
+    currentTerminal().flush();
+    return health.walk.exitStatus;
 }
 
 int runIdentify(const CommandRun& run)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/document.h"
+#include "health/health.h"
 #include "identify/identify.h"
 #include "model/report.h"
 #include "reports/families.h"
@@ -26,6 +27,8 @@ struct CommandRun {
 // `report FAMILY`: a family's name, its menu key, or "auto".
 int runReport(const CommandRun& run, const std::string& family);
 int runIdentify(const CommandRun& run);
+// `health`: `family` as for report, "auto" by default; the report's walk, printed nowhere, then the verdict.
+int runHealth(const CommandRun& run, const std::string& family);
 
 // What one report's walk found, on an adapter already open.
 struct ReportWalk {
@@ -38,5 +41,13 @@ ReportWalk walkReport(const std::string& family, const std::function<void()>& sc
 model::Json reportDocument(const CommandRun& run, const ReportWalk& walk);
 model::Json identifyDocument(const CommandRun& run, const Identity& identity);
 int identifyExitStatus(const Identity& identity);
+
+// A report's walk, printed nowhere, judged.
+struct HealthWalk {
+    ReportWalk walk;
+    health::Assessment assessment;
+};
+HealthWalk walkHealth(const std::string& family, const std::function<void()>& screenEnded = {});
+model::Json healthDocument(const CommandRun& run, const HealthWalk& health);
 
 }  // namespace kestran

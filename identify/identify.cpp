@@ -451,10 +451,12 @@ model::Json gaugeJson(const Identity* identity, const Family* reported, const mo
         gauge["menu_key"] = family ? Json(family->menuKey) : Json(nullptr);
     gauge["confidence"] = identity && identity->confidence ? Json(confidenceName(*identity->confidence)) : Json(nullptr);
     gauge["chip"] = identity && !identity->chip.empty() ? Json(identity->chip) : Json(nullptr);
-    std::optional<std::int64_t> deviceType = identity ? identity->deviceType : std::nullopt;
-    if (!deviceType && report)
-        deviceType = report->number("device_type");
-    gauge["device_type"] = deviceType ? Json(*deviceType) : Json(nullptr);
+    Json deviceType = nullptr;
+    if (identity && identity->deviceType)
+        deviceType = *identity->deviceType;
+    else if (const model::Value* read = report ? report->find("device_type") : nullptr; read && read->ok())
+        deviceType = read->raw;
+    gauge["device_type"] = std::move(deviceType);
     gauge["firmware_version"] =
         identity && identity->firmwareVersion ? Json(*identity->firmwareVersion) : Json(nullptr);
     gauge["device_name"] = name(identity ? &identity->deviceName : nullptr, "device_name");

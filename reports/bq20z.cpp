@@ -56,13 +56,13 @@ constexpr StatusRow kLaterStatusRows[] = {
 
 // Qmax of each cell, from the stored-data block 0x52 (big-endian words).
 // The screen counts cells from 0, the data sheet from 1.
-struct QmaxRow {
+struct StoredQmaxRow {
     const char* field;
     const char* cellLabel;
     std::size_t offset;
 };
 
-constexpr QmaxRow kQmaxCells[] = {
+constexpr StoredQmaxRow kQmaxCells[] = {
     {.field = "qmax_cell_1", .cellLabel = "Cell-0:                ", .offset = 0},
     {.field = "qmax_cell_2", .cellLabel = "Cell-1: .............. ", .offset = 2},
     {.field = "qmax_cell_3", .cellLabel = "Cell-2:                ", .offset = 4},
@@ -70,7 +70,6 @@ constexpr QmaxRow kQmaxCells[] = {
 };
 constexpr std::size_t kQmaxPackAt = 8;
 constexpr std::size_t kUpdateStatusAt = 12;
-constexpr const char* kRaFlagFields[] = {"ra_cell_1_0", "ra_cell_2_0", "ra_cell_3_0", "ra_cell_4_0"};
 
 // A value from the stored-data block selected with `selection`.
 constexpr Field storedField(const char* name, int selection, Unit unit = Unit::None)
@@ -272,7 +271,7 @@ void printGaugingState()
     labelValue(LightMagenta, " Update Status: ............ ", Yellow, "%u\n",
                shownPart(storedField("update_status", kGaugingBlock), blockOutcome(count, kUpdateStatusAt + 1),
                          buf[kUpdateStatusAt]));
-    for (const QmaxRow& row : kQmaxCells) {
+    for (const StoredQmaxRow& row : kQmaxCells) {
         tempWord = bigEndianWord(buf, row.offset);
         colourPrint(LightGreen, " Qmax ");
         labelValue(Yellow, row.cellLabel, BrightWhite, "%04u mah\n",

@@ -70,20 +70,6 @@ constexpr StatusRow kSafetyRows[] = {
      .flags = kChargingStatus},
 };
 
-// Qmax of each cell: a label, then the value in hex and in decimal. The
-// screen counts cells from 0, the data sheet from 1.
-struct QmaxRow {
-    const char* field;
-    const char* label;
-};
-
-constexpr QmaxRow kQmaxCells[] = {
-    {.field = "qmax_cell_1", .label = " Qmax Cell-0:                "},
-    {.field = "qmax_cell_2", .label = " Qmax Cell-1: .............. "},
-    {.field = "qmax_cell_3", .label = " Qmax Cell-2:                "},
-    {.field = "qmax_cell_4", .label = " Qmax Cell-3: .............. "},
-};
-constexpr const char* kRaFlagFields[] = {"ra_cell_1_0", "ra_cell_2_0", "ra_cell_3_0", "ra_cell_4_0"};
 
 // Identification words: ManufacturerAccess block, no pause; two bytes of the
 // block, the first one shown first.
@@ -279,9 +265,9 @@ void printGaugingData()
     colourPrint(LightGreen, "%02x   ", updateStatus.value);
     colourPrint(Yellow, "%u\n", updateStatus.value);
     for (std::size_t cell = 0; cell < qmax.size(); ++cell) {
-        const unsigned shown = shownPart(macField(kQmaxCells[cell].field, kQmaxBlock, Unit::MilliampereHour),
+        const unsigned shown = shownPart(macField(kQmaxCellRows[cell].field, kQmaxBlock, Unit::MilliampereHour),
                                          qmaxOutcome, asUnsigned(qmax[cell]));
-        colourPrint(LightGreen, "%s", kQmaxCells[cell].label);
+        colourPrint(LightGreen, "%s", kQmaxCellRows[cell].label);
         colourPrint(LightCyan, "%04x ", shown);
         colourPrint(BrightWhite, "%04u mah\n", shown);
     }

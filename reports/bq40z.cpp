@@ -98,22 +98,9 @@ constexpr QmaxLayout kQmaxLayouts[] = {
 constexpr QmaxLayout kQmaxOtherDevices = {
     .deviceType = 0, .fetch = 0x0118, .qmaxAt = {6, 8, 10, 12, 14}, .updateStatusAt = 18, .raBase = 0x100};
 
-// The screen counts cells from 0, the data sheet from 1.
-struct QmaxRow {
-    const char* field;
-    const char* label;
-};
-
-constexpr QmaxRow kQmaxCells[] = {
-    {.field = "qmax_cell_1", .label = " Qmax Cell-0:                "},
-    {.field = "qmax_cell_2", .label = " Qmax Cell-1: .............. "},
-    {.field = "qmax_cell_3", .label = " Qmax Cell-2:                "},
-    {.field = "qmax_cell_4", .label = " Qmax Cell-3: .............. "},
-};
 
 // The R_a table of cell k: subcommand 0x01NN with NN = (base + 64 k) / 32.
 constexpr int raFlagFetch(int raBase, int cell) { return 0x0100 | (raBase + 64 * cell) / 32; }
-constexpr const char* kRaFlagFields[] = {"ra_cell_1_0", "ra_cell_2_0", "ra_cell_3_0", "ra_cell_4_0"};
 
 // A value fetched through ManufacturerBlockAccess.
 constexpr Field fetched(const char* name, int subcommand, Unit unit = Unit::None)
@@ -257,9 +244,9 @@ void printGaugingData(std::span<std::uint8_t> reply)
 
     labelValue(LightCyan, " Update Status: ............ ", Yellow, "%u\n",
                shownPart(fetched("update_status", layout.fetch), outcomeTo(layout.updateStatusAt + 1), updateStatus));
-    for (std::size_t k = 0; k < std::size(kQmaxCells); ++k)
-        labelValue(LightGreen, kQmaxCells[k].label, BrightWhite, "%04u mah\n",
-                   shownPart(fetched(kQmaxCells[k].field, layout.fetch, Unit::MilliampereHour),
+    for (std::size_t k = 0; k < std::size(kQmaxCellRows); ++k)
+        labelValue(LightGreen, kQmaxCellRows[k].label, BrightWhite, "%04u mah\n",
+                   shownPart(fetched(kQmaxCellRows[k].field, layout.fetch, Unit::MilliampereHour),
                              outcomeTo(layout.qmaxAt[k] + 2), qmax[k]));
     labelValue(BrightWhite, " Qmax Pack:                  ", LightMagenta, "%04u mah\n",
                shownPart(fetched("qmax_pack", layout.fetch, Unit::MilliampereHour), outcomeTo(layout.qmaxAt[4] + 2),

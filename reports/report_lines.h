@@ -133,6 +133,23 @@ constexpr std::uint32_t payloadValue(std::span<const std::uint8_t> payload, std:
 // "%02X%02X%02X Hex\n" or "%02X%02X Hex\n" for 4, 3 or 2 bytes.
 void printRawHex(std::span<const std::uint8_t> payload, std::size_t widthBytes);
 
+// --- gauging data ------------------------------------------------------------------
+
+// Qmax of each cell as the bq30z55 and bq40z50 screens label it. The screen
+// counts cells from 0, the data sheet (and so the data) from 1.
+struct QmaxRow {
+    const char* field;
+    const char* label;
+};
+inline constexpr QmaxRow kQmaxCellRows[] = {
+    {.field = "qmax_cell_1", .label = " Qmax Cell-0:                "},
+    {.field = "qmax_cell_2", .label = " Qmax Cell-1: .............. "},
+    {.field = "qmax_cell_3", .label = " Qmax Cell-2:                "},
+    {.field = "qmax_cell_4", .label = " Qmax Cell-3: .............. "},
+};
+// Each cell's R_a flag word, the first entry of its R_a table, as the data names it.
+inline constexpr const char* kRaFlagFields[] = {"ra_cell_1_0", "ra_cell_2_0", "ra_cell_3_0", "ra_cell_4_0"};
+
 // --- label and value -----------------------------------------------------------
 
 // A label, then a formatted value, each piece after its own colour selection

@@ -216,6 +216,8 @@ TEST_F(CompletionTest, OffersTheOptionsAndTheArgumentsOfSimulateAndI2c)
         {{"kestran", "report", "bq20z", "--j"}, {"--json"}},
         {{"kestran", "report", "bq20z", "--pec", ""}, {"off", "on"}},
         {{"kestran", "identify", "--p"}, {}},
+        {{"kestran", "health", "--f"}, {"--family", "--force"}},
+        {{"kestran", "health", "--family", "bq3"}, {"bq30z55"}},
         {{"kestran", "--color", "a"}, {"always", "auto"}},
         {{"kestran", "--color=n"}, {"--color=never"}},
     };

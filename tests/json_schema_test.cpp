@@ -22,7 +22,7 @@
 namespace kestran::testing {
 namespace {
 
-const std::vector<std::string> kCommands = {"bq20z", "bq30z55", "bq40z50", "bq9000", "auto", "identify"};
+const std::vector<std::string> kCommands = {"bq20z", "bq30z55", "bq40z50", "bq9000", "auto", "identify", "health"};
 
 // The document one command makes on `gauge`, opened as the commands open it.
 model::Json documentOn(Adapter& gauge, const std::string& command)
@@ -32,7 +32,11 @@ model::Json documentOn(Adapter& gauge, const std::string& command)
     SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
     switchPec(1);
     const CommandRun run{.argv = {"kestran", command}, .transport = {"simulator", "fixture", true}};
-    return command == "identify" ? identifyDocument(run, identifyGauge()) : reportDocument(run, walkReport(command));
+    if (command == "identify")
+        return identifyDocument(run, identifyGauge());
+    if (command == "health")
+        return healthDocument(run, walkHealth("auto"));
+    return reportDocument(run, walkReport(command));
 }
 
 sim::Pack packOf(const std::string& text)

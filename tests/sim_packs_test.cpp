@@ -106,7 +106,9 @@ TEST(BuiltinPacks, ParseAndAreNamedForTheirFamily)
                                                         "bq9000-boot0502", "bq9000-boot9002",
                                                         "bq9000-calib", "bq9000-unknown",
                                                         "bq40z50-4695", "bq40z50-9d80", "bq40z50-boot",
-                                                        "bq40z50-full", "bq40z50-unsealed", "sbs-unknown"));
+                                                        "bq40z50-full", "bq40z50-unsealed", "sbs-unknown",
+                                                        "bq40z50-pf", "bq20z-worn", "bq30z55-imbalance",
+                                                        "bq9000-hot"));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(findBuiltinPack(kDefaultPack), nullptr);
 }
