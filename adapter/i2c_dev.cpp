@@ -132,13 +132,22 @@ bool countOutOfRange(int result)
     return result == -EPROTO || result == -EMSGSIZE || result == -EOVERFLOW || result == -E2BIG;
 }
 
-// PEC of a Block Read: address with the write bit, command, address with the
-// read bit, then the count and the data as they came.
-std::uint8_t blockReadPec(int command, std::span<const std::uint8_t> countAndData)
+constexpr std::uint8_t kWriteAddress = kGaugeAddress7 << 1;
+constexpr std::uint8_t kReadAddress = (kGaugeAddress7 << 1) | 1;
+
+// PEC of a read after a command (Read Word, Block Read): address with the
+// write bit, command, address with the read bit, then the bytes as they came.
+std::uint8_t readPec(int command, std::span<const std::uint8_t> received)
 {
-    const std::uint8_t head[] = {static_cast<std::uint8_t>(kGaugeAddress7 << 1), static_cast<std::uint8_t>(command),
-                                 static_cast<std::uint8_t>((kGaugeAddress7 << 1) | 1)};
-    return pecCrc8(countAndData, pecCrc8(head));
+    const std::uint8_t head[] = {kWriteAddress, static_cast<std::uint8_t>(command), kReadAddress};
+    return pecCrc8(received, pecCrc8(head));
+}
+
+// PEC of a write: address with the write bit, then the message (command first).
+std::uint8_t writePec(std::span<const std::uint8_t> message)
+{
+    const std::uint8_t head[] = {kWriteAddress};
+    return pecCrc8(message, pecCrc8(head));
 }
 
 }  // namespace
@@ -227,6 +236,7 @@ bool I2cDevAdapter::attach(std::string_view bus, std::string& error)
     functionality_ = functionality;
     device_ = path;
     name_ = target.name;
+    quirks_ = &quirksFor(name_);
     return true;
 }
 
@@ -236,8 +246,16 @@ std::string I2cDevAdapter::label() const
     return name_.empty() ? device : device + " (" + spelledOut(name_, kShownPathBytes) + ")";
 }
 
-// Said once, when the tool opens the adapter, plainly enough for the bench.
-void I2cDevAdapter::noteShortcomings()
+I2cDevAdapter::PecBy I2cDevAdapter::pecBy() const
+{
+    if (can(I2C_FUNC_SMBUS_PEC))
+        return PecBy::Adapter;
+    return can(I2C_FUNC_I2C) ? PecBy::Tool : PecBy::None;
+}
+
+// Said once, when the tool opens the adapter, plainly enough for the bench:
+// what the adapter is, how block reads go, who does PEC, and what is missing.
+void I2cDevAdapter::noteAdapter()
 {
     if (!notes_)
         return;
@@ -256,12 +274,33 @@ void I2cDevAdapter::noteShortcomings()
     if (!missing.empty())
         std::fprintf(notes_, "%sthis adapter cannot do SMBus %s; those transactions fail\n", who.c_str(),
                      missing.c_str());
-    if (blockRead && !can(I2C_FUNC_I2C))
-        std::fprintf(notes_, "%sthis adapter cannot do plain I2C transfers, so block replies longer than 32 bytes "
-                             "cannot be read on it; they fail\n", who.c_str());
-    if (!can(I2C_FUNC_SMBUS_PEC))
-        std::fprintf(notes_, "%sthis adapter has no packet error checking (PEC); the tool carries on without it, "
-                             "and a gauge that requires PEC will not answer\n", who.c_str());
+
+    const AdapterQuirks& adapter = *quirks_;
+    const std::string chip = adapter.chip.empty() ? "" : "on this " + std::string(adapter.chip) + ", ";
+    if (can(I2C_FUNC_I2C)) {
+        const std::string why = adapter.smbusBlockFault.empty()
+                                    ? ""
+                                    : ", since its driver's SMBus block read " + std::string(adapter.smbusBlockFault);
+        std::fprintf(notes_, "%s%sblock reads go as plain I2C transfers, their count and PEC checked by the tool%s\n",
+                     who.c_str(), chip.c_str(), why.c_str());
+    } else if (blockRead) {
+        std::fprintf(notes_, "%s%sblock reads by the kernel's SMBus call: this adapter cannot do plain I2C transfers, so "
+                             "block replies longer than %zu bytes cannot be read on it; they fail\n",
+                     who.c_str(), chip.c_str(), adapter.smbusBlockWhole);
+    }
+    switch (pecBy()) {
+    case PecBy::Adapter:
+        std::fprintf(notes_, "%sPEC by the adapter\n", who.c_str());
+        break;
+    case PecBy::Tool:
+        std::fprintf(notes_, "%sPEC by the tool: the adapter has none, so the tool adds the PEC byte to what it writes "
+                             "and checks it on what it reads\n", who.c_str());
+        break;
+    case PecBy::None:
+        std::fprintf(notes_, "%sno PEC: this adapter has none, nor plain I2C transfers for the tool to do it on; the "
+                             "tool carries on without it, and a gauge that requires PEC will not answer\n", who.c_str());
+        break;
+    }
     std::fflush(notes_);
 }
 
@@ -270,7 +309,7 @@ int I2cDevAdapter::openDevice(int, int)
     if (fd_ < 0)
         return 0;
     if (!open_)
-        noteShortcomings();
+        noteAdapter();
     open_ = true;
     return openResult_;
 }
@@ -287,11 +326,11 @@ int I2cDevAdapter::closeDevice()
 int I2cDevAdapter::enablePec(int enable)
 {
     const bool on = enable != 0;
-    if (fd_ < 0 || !can(I2C_FUNC_SMBUS_PEC)) {
+    if (fd_ < 0 || pecBy() == PecBy::None) {
         pec_ = false;  // carry on without it
         return on ? kBusFailure : 0;
     }
-    if (kernel_.ioctl(fd_, I2C_PEC, on ? 1 : 0) < 0)
+    if (pecBy() == PecBy::Adapter && kernel_.ioctl(fd_, I2C_PEC, on ? 1 : 0) < 0)
         return kBusFailure;
     pec_ = on;
     return 0;
@@ -300,6 +339,36 @@ int I2cDevAdapter::enablePec(int enable)
 bool I2cDevAdapter::reaches(int address, int command) const
 {
     return open_ && fd_ >= 0 && address == kGaugeAddress && command >= 0 && command <= 0xFF;
+}
+
+int I2cDevAdapter::failed(std::string_view why)
+{
+    failure_ = why;
+    return kBusFailure;
+}
+
+int I2cDevAdapter::failedKernel(int result)
+{
+    const int error = -result;
+    if (meansNoAnswer(*quirks_, error))
+        return failed("no answer");
+    if (error == EBADMSG)
+        return failed("PEC mismatch, found by the kernel");
+    std::snprintf(failureText_, sizeof failureText_, "%s", std::strerror(error));
+    return failed(failureText_);
+}
+
+int I2cDevAdapter::failedPec(std::uint8_t received, std::uint8_t computed)
+{
+    std::snprintf(failureText_, sizeof failureText_, "PEC mismatch: 0x%02X received, 0x%02X computed",
+                  static_cast<unsigned>(received), static_cast<unsigned>(computed));
+    return failed(failureText_);
+}
+
+int I2cDevAdapter::failedUnable(const char* operation)
+{
+    std::snprintf(failureText_, sizeof failureText_, "this adapter cannot do SMBus %s", operation);
+    return failed(failureText_);
 }
 
 int I2cDevAdapter::smbusCall(int readWrite, int command, int size, i2c_smbus_data& data)
@@ -312,96 +381,175 @@ int I2cDevAdapter::smbusCall(int readWrite, int command, int size, i2c_smbus_dat
     return kernel_.ioctl(fd_, I2C_SMBUS, reinterpret_cast<unsigned long>(&args));
 }
 
+bool I2cDevAdapter::transfer(std::span<const std::uint8_t> write, std::span<std::uint8_t> read)
+{
+    const AdapterQuirks& adapter = *quirks_;
+    if ((adapter.largestWrite && write.size() > adapter.largestWrite) ||
+        (adapter.largestRead && read.size() > adapter.largestRead)) {
+        std::snprintf(failureText_, sizeof failureText_, "a transfer of %zu and %zu bytes is more than the %.*s takes",
+                      write.size(), read.size(), static_cast<int>(adapter.chip.size()), adapter.chip.data());
+        failed(failureText_);
+        return false;
+    }
+    i2c_msg messages[2] = {
+        // i2c-dev copies a write message's bytes and never writes them.
+        {.addr = kGaugeAddress7, .flags = 0, .len = static_cast<__u16>(write.size()),
+         .buf = const_cast<std::uint8_t*>(write.data())},
+        {.addr = kGaugeAddress7, .flags = I2C_M_RD, .len = static_cast<__u16>(read.size()), .buf = read.data()},
+    };
+    const std::uint32_t count = read.empty() ? 1 : 2;
+    i2c_rdwr_ioctl_data rdwr{.msgs = messages, .nmsgs = count};
+    const int result = kernel_.ioctl(fd_, I2C_RDWR, reinterpret_cast<unsigned long>(&rdwr));
+    if (result < 0) {
+        failedKernel(result);
+        return false;
+    }
+    if (result != static_cast<int>(count)) {
+        failed("the kernel carried only part of the transfer");
+        return false;
+    }
+    return true;
+}
+
 int I2cDevAdapter::readWord(int address, int command)
 {
-    if (!reaches(address, command) || !can(I2C_FUNC_SMBUS_READ_WORD_DATA))
-        return kBusFailure;
+    failure_ = {};
+    if (!reaches(address, command))
+        return failed("not sent");
+    if (softwarePec()) {
+        const std::uint8_t commandByte = static_cast<std::uint8_t>(command);
+        std::uint8_t reply[3];  // low byte, high byte, PEC
+        if (!transfer({&commandByte, 1}, reply))
+            return kBusFailure;
+        const std::uint8_t pec = readPec(command, std::span(reply).first(2));
+        if (reply[2] != pec)
+            return failedPec(reply[2], pec);
+        return reply[0] | (reply[1] << 8);
+    }
+    if (!can(I2C_FUNC_SMBUS_READ_WORD_DATA))
+        return failedUnable("Read Word");
     i2c_smbus_data data{};
-    if (smbusCall(I2C_SMBUS_READ, command, I2C_SMBUS_WORD_DATA, data) < 0)
-        return kBusFailure;
+    if (const int result = smbusCall(I2C_SMBUS_READ, command, I2C_SMBUS_WORD_DATA, data); result < 0)
+        return failedKernel(result);
     return data.word;
 }
 
 int I2cDevAdapter::writeWord(int address, int command, int value)
 {
-    if (!reaches(address, command) || !can(I2C_FUNC_SMBUS_WRITE_WORD_DATA))
-        return kBusFailure;
+    failure_ = {};
+    if (!reaches(address, command))
+        return failed("not sent");
+    const auto low = static_cast<std::uint8_t>(value & 0xFF);
+    const auto high = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+    if (softwarePec()) {
+        std::uint8_t message[4] = {static_cast<std::uint8_t>(command), low, high, 0};
+        message[3] = writePec(std::span(message).first(3));
+        return transfer(message, {}) ? 0 : kBusFailure;
+    }
+    if (!can(I2C_FUNC_SMBUS_WRITE_WORD_DATA))
+        return failedUnable("Write Word");
     i2c_smbus_data data{};
-    data.word = static_cast<__u16>(value & 0xFFFF);
-    return smbusCall(I2C_SMBUS_WRITE, command, I2C_SMBUS_WORD_DATA, data) < 0 ? kBusFailure : 0;
+    data.word = static_cast<__u16>(low | (high << 8));
+    if (const int result = smbusCall(I2C_SMBUS_WRITE, command, I2C_SMBUS_WORD_DATA, data); result < 0)
+        return failedKernel(result);
+    return 0;
 }
 
 int I2cDevAdapter::writeBlock(int address, int command, std::span<const std::uint8_t> data)
 {
-    if (!reaches(address, command) || !can(I2C_FUNC_SMBUS_WRITE_BLOCK_DATA) || data.size() > I2C_SMBUS_BLOCK_MAX)
-        return kBusFailure;
+    failure_ = {};
+    if (!reaches(address, command))
+        return failed("not sent");
+    if (data.size() > I2C_SMBUS_BLOCK_MAX)
+        return failed("longer than an SMBus block write carries");
+    if (softwarePec()) {
+        std::array<std::uint8_t, 2 + I2C_SMBUS_BLOCK_MAX + 1> message{};  // command, count, data, PEC
+        message[0] = static_cast<std::uint8_t>(command);
+        message[1] = static_cast<std::uint8_t>(data.size());
+        std::copy_n(data.begin(), data.size(), message.begin() + 2);
+        const std::size_t length = 2 + data.size();
+        message[length] = writePec(std::span(message).first(length));
+        return transfer(std::span(message).first(length + 1), {}) ? 0 : kBusFailure;
+    }
+    if (!can(I2C_FUNC_SMBUS_WRITE_BLOCK_DATA))
+        return failedUnable("Block Write");
     i2c_smbus_data block{};
     block.block[0] = static_cast<__u8>(data.size());
     std::copy_n(data.begin(), data.size(), block.block + 1);
-    return smbusCall(I2C_SMBUS_WRITE, command, I2C_SMBUS_BLOCK_DATA, block) < 0 ? kBusFailure : 0;
+    if (const int result = smbusCall(I2C_SMBUS_WRITE, command, I2C_SMBUS_BLOCK_DATA, block); result < 0)
+        return failedKernel(result);
+    return 0;
 }
 
-// The kernel's SMBus call first: one transaction, as short as the reply. Only
-// a reply longer than its 32 bytes is read again raw, where the adapter can.
-// On the wire (9 bit times a byte) a 4-byte block with PEC is 9 bytes this way,
-// where a raw read long enough for 34 data bytes would be 39 every time; a
-// 34-byte reply costs the refused call's 4 bytes on top of the raw read's 39.
+// With plain I2C transfers, never the kernel's SMBus block call: its result
+// may have been cut short by the driver (a CP2112 reports a 34-byte reply
+// whole and hands over 31 bytes of it), and nothing in it shows that.
 int I2cDevAdapter::readBlock(int address, int command, RawBlock& raw)
 {
+    failure_ = {};
     if (!reaches(address, command))
-        return kBusFailure;
-    if (can(I2C_FUNC_SMBUS_READ_BLOCK_DATA)) {
-        i2c_smbus_data data{};
-        const int result = smbusCall(I2C_SMBUS_READ, command, I2C_SMBUS_BLOCK_DATA, data);
-        const bool longer = result >= 0 ? data.block[0] > I2C_SMBUS_BLOCK_MAX : countOutOfRange(result);
-        if (!longer) {
-            if (result < 0)
-                return kBusFailure;
-            std::copy_n(data.block + 1, data.block[0], raw.begin());
-            return data.block[0];
-        }
-        if (!can(I2C_FUNC_I2C))
-            return kBusFailure;  // longer than this adapter can read
-    } else if (!can(I2C_FUNC_I2C)) {
-        return kBusFailure;
-    }
-    return readBlockRaw(command, raw);
+        return failed("not sent");
+    if (can(I2C_FUNC_I2C))
+        return readBlockRaw(command, raw);
+    if (can(I2C_FUNC_SMBUS_READ_BLOCK_DATA))
+        return readBlockSmbus(command, raw);
+    return failedUnable("Block Read");
 }
 
-// Command, repeated start, then the count byte, the data and (with PEC) the
-// PEC byte, read as plain I2C: the count and the PEC are checked here.
+// Command, repeated start, then the count byte, the data and the PEC byte, read
+// as plain I2C at a fixed length that covers a ManufacturerBlockAccess reply
+// (its echo and 32 data bytes); a longer count is read again at its exact
+// length. The count and (with PEC on) the PEC are checked here. On the wire (9
+// bit times a byte) that is 36 bytes read for any reply up to 34 bytes, where
+// the CP2112's SMBus block read takes 32 whatever the count.
 int I2cDevAdapter::readBlockRaw(int command, RawBlock& raw)
 {
     std::array<std::uint8_t, 1 + kMaxBlockData + 1> reply{};  // count, data, PEC
-    const std::size_t pecBytes = pec_ ? 1 : 0;
-    std::size_t length = 1 + kFirstRawData + pecBytes;
-    if (!rawRead(command, std::span(reply).first(length)))
+    constexpr std::size_t kFirstRead = 1 + kFirstRawData + 1;
+    const std::uint8_t commandByte = static_cast<std::uint8_t>(command);
+    if (!transfer({&commandByte, 1}, std::span(reply).first(kFirstRead)))
         return kBusFailure;
-    if (reply[0] > kFirstRawData) {
-        // Longer still: read it again, exactly as long as it says.
-        length = 1 + reply[0] + pecBytes;
-        if (!rawRead(command, std::span(reply).first(length)))
+    const std::uint8_t count = reply[0];
+    const std::size_t length = 1 + count + (pec_ ? 1 : 0);
+    if (length > kFirstRead) {
+        if (!transfer({&commandByte, 1}, std::span(reply).first(length)))
             return kBusFailure;
+        if (reply[0] != count) {
+            std::snprintf(failureText_, sizeof failureText_, "the count changed between two reads: %u, then %u",
+                          static_cast<unsigned>(count), static_cast<unsigned>(reply[0]));
+            return failed(failureText_);
+        }
     }
-    const std::size_t count = reply[0];
-    if (1 + count + pecBytes > length)
-        return kBusFailure;  // the count grew between the two reads: its bytes are not all here
-    if (pec_ && reply[1 + count] != blockReadPec(command, std::span(reply).first(1 + count)))
-        return kBusFailure;
+    if (pec_) {
+        const std::uint8_t pec = readPec(command, std::span(reply).first(1 + count));
+        if (reply[1 + count] != pec)
+            return failedPec(reply[1 + count], pec);
+    }
     static_assert(kMaxBlockData <= kRawBlockSize);
     std::copy_n(reply.begin() + 1, count, raw.begin());
-    return static_cast<int>(count);
+    return count;
 }
 
-bool I2cDevAdapter::rawRead(int command, std::span<std::uint8_t> reply)
+// The kernel's SMBus block call, on an adapter with nothing else: a count
+// above what that call brings back whole on this adapter is a failure, never
+// a block padded with zeros.
+int I2cDevAdapter::readBlockSmbus(int command, RawBlock& raw)
 {
-    std::uint8_t commandByte = static_cast<std::uint8_t>(command);
-    i2c_msg messages[2] = {
-        {.addr = kGaugeAddress7, .flags = 0, .len = 1, .buf = &commandByte},
-        {.addr = kGaugeAddress7, .flags = I2C_M_RD, .len = static_cast<__u16>(reply.size()), .buf = reply.data()},
-    };
-    i2c_rdwr_ioctl_data transfer{.msgs = messages, .nmsgs = 2};
-    return kernel_.ioctl(fd_, I2C_RDWR, reinterpret_cast<unsigned long>(&transfer)) == 2;
+    i2c_smbus_data data{};
+    const int result = smbusCall(I2C_SMBUS_READ, command, I2C_SMBUS_BLOCK_DATA, data);
+    if (result < 0 && countOutOfRange(result))
+        return failed("the reply is longer than the kernel's SMBus block call carries");
+    if (result < 0)
+        return failedKernel(result);
+    const std::size_t count = data.block[0];
+    if (count > quirks_->smbusBlockWhole) {
+        std::snprintf(failureText_, sizeof failureText_,
+                      "count %zu: longer than the %zu bytes this adapter's SMBus block read brings back whole", count,
+                      quirks_->smbusBlockWhole);
+        return failed(failureText_);
+    }
+    std::copy_n(data.block + 1, count, raw.begin());
+    return static_cast<int>(count);
 }
 
 void I2cDevAdapter::sleepMs(unsigned ms) { sleeper_(ms); }

@@ -1,9 +1,13 @@
 // Backend over the Linux kernel's i2c-dev interface (/dev/i2c-N): a USB
 // SMBus/I2C adapter with a kernel driver, a board's I2C pins or a laptop's
-// SMBus controller. Read Word, Write Word and Block Write are the kernel's
-// SMBus calls; Block Read is the kernel's SMBus call too, and where the reply
-// is longer than the kernel's 32 bytes and the adapter can do plain I2C
-// transfers, a raw read of the whole reply whose count and PEC are checked here.
+// SMBus controller. Where the adapter does plain I2C transfers, every Block
+// Read is one: the command, a repeated start and a read long enough for the
+// longest common reply, its count and PEC checked here, never the kernel's
+// SMBus block call whose result a driver may have cut short. Where the
+// adapter has no PEC of its own but plain I2C transfers, PEC is done here:
+// with PEC on, every transaction is a plain transfer whose writes carry the
+// PEC byte and whose reads are checked against it. Otherwise words and block
+// writes are the kernel's SMBus calls.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "adapter/i2c_quirks.h"
 #include "adapter/smbus.h"
 
 union i2c_smbus_data;  // <linux/i2c.h>
@@ -52,6 +57,13 @@ class I2cDevAdapter final : public Adapter {
 public:
     using Sleeper = std::function<void(unsigned ms)>;
 
+    // Who adds and checks the PEC byte while PEC is on.
+    enum class PecBy {
+        Adapter,  // the kernel and the adapter's driver (I2C_PEC)
+        Tool,     // this backend, over plain I2C transfers
+        None,     // nobody: the adapter has neither
+    };
+
     // openResult is what a successful open returns (its bytes 0..2 are the
     // version the start-up screen shows); notes receive, once at open, what the
     // adapter cannot do. Sleeps are real by default.
@@ -70,6 +82,9 @@ public:
     const std::string& device() const { return device_; }
     // What I2C_FUNCS reported at attach.
     unsigned long functionality() const { return functionality_; }
+    // What the tool knows of this adapter beyond I2C_FUNCS, once attached.
+    const AdapterQuirks& quirks() const { return *quirks_; }
+    PecBy pecBy() const;
 
     // The USB ids name the vendor's adapter; the bus was chosen on the command
     // line, so the open succeeds whenever attach did.
@@ -81,14 +96,28 @@ public:
     int readBlock(int address, int command, RawBlock& raw) override;
     int writeBlock(int address, int command, std::span<const std::uint8_t> data) override;
     void sleepMs(unsigned ms) override;
+    std::string_view lastFailure() const override { return failure_; }
 
 private:
     bool can(unsigned long functions) const { return (functionality_ & functions) == functions; }
     bool reaches(int address, int command) const;
+    bool softwarePec() const { return pec_ && pecBy() == PecBy::Tool; }
     int smbusCall(int readWrite, int command, int size, i2c_smbus_data& data);
+    // One plain I2C transfer to the gauge: `write`, then, when `read` is not
+    // empty, a repeated start and `read.size()` bytes. False, with the reason
+    // kept, when it failed.
+    bool transfer(std::span<const std::uint8_t> write, std::span<std::uint8_t> read);
     int readBlockRaw(int command, RawBlock& raw);
-    bool rawRead(int command, std::span<std::uint8_t> reply);
-    void noteShortcomings();
+    int readBlockSmbus(int command, RawBlock& raw);
+    int writeRaw(std::span<std::uint8_t> message, std::size_t length);
+
+    // Each keeps why the transaction failed and returns kBusFailure.
+    int failed(std::string_view why);
+    int failedKernel(int result);  // a -errno from the kernel
+    int failedPec(std::uint8_t received, std::uint8_t computed);
+    int failedUnable(const char* operation);
+
+    void noteAdapter();
     std::string label() const;
 
     I2cKernel& kernel_;
@@ -97,8 +126,11 @@ private:
     Sleeper sleeper_;
     int fd_ = -1;
     bool open_ = false;  // between openDevice and closeDevice
-    bool pec_ = false;   // PEC asked for and the adapter has it
+    bool pec_ = false;   // PEC asked for, and the adapter or the tool does it
     unsigned long functionality_ = 0;
+    const AdapterQuirks* quirks_ = &quirksFor("");
+    std::string_view failure_;  // a literal, or the text in failureText_
+    char failureText_[96] = {};
     std::string device_;
     std::string name_;  // the adapter's name, when sysfs tells it
 };

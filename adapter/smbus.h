@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace kestran {
 
@@ -33,6 +34,9 @@ public:
     virtual int readBlock(int address, int command, RawBlock& raw) = 0;
     virtual int writeBlock(int address, int command, std::span<const std::uint8_t> data) = 0;
     virtual void sleepMs(unsigned ms) = 0;
+    // Why the last transaction failed, where the backend can tell ("no
+    // answer", a PEC mismatch); empty otherwise. Valid until the next call.
+    virtual std::string_view lastFailure() const { return {}; }
 };
 
 // The process-wide backend. main installs one; tests install a double.

@@ -33,6 +33,7 @@ public:
     int readBlock(int address, int command, RawBlock& raw) override;
     int writeBlock(int address, int command, std::span<const std::uint8_t> data) override;
     void sleepMs(unsigned ms) override;
+    std::string_view lastFailure() const override { return inner_.lastFailure(); }
 
     // Whether the adapter opened (an open result above 0), and that result.
     bool opened() const { return openResult_ > 0; }

@@ -46,6 +46,14 @@ void TraceAdapter::bytes(std::span<const std::uint8_t> data)
     std::fputs("]", out_);
 }
 
+// A failure's reason, as the backend gave it.
+void TraceAdapter::why(int result)
+{
+    const std::string_view reason = inner_.lastFailure();
+    if (result < 0 && !reason.empty())
+        std::fprintf(out_, " (%.*s)", static_cast<int>(reason.size()), reason.data());
+}
+
 void TraceAdapter::end(std::int64_t took)
 {
     const long long micro = took;
@@ -103,6 +111,7 @@ int TraceAdapter::readWord(int address, int command)
         std::fprintf(out_, " -> %d", result);
     else
         std::fprintf(out_, " -> 0x%04X", static_cast<unsigned>(result));
+    why(result);
     end(done - at);
     return result;
 }
@@ -117,6 +126,7 @@ int TraceAdapter::writeWord(int address, int command, int value)
     std::fputs("WriteWord", out_);
     this->command(address, command);
     std::fprintf(out_, " 0x%04X -> %d", static_cast<unsigned>(value), result);
+    why(result);
     end(done - at);
     return result;
 }
@@ -133,6 +143,7 @@ int TraceAdapter::readBlock(int address, int command, RawBlock& raw)
     std::fprintf(out_, " -> %d", result);
     if (result >= 0)
         bytes(std::span<const std::uint8_t>(raw).first(std::min<std::size_t>(static_cast<std::size_t>(result), raw.size())));
+    why(result);
     end(done - at);
     return result;
 }
@@ -148,6 +159,7 @@ int TraceAdapter::writeBlock(int address, int command, std::span<const std::uint
     this->command(address, command);
     bytes(data);
     std::fprintf(out_, " -> %d", result);
+    why(result);
     end(done - at);
     return result;
 }

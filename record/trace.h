@@ -11,8 +11,9 @@
 //       20.001 4 WriteBlock 0x44 [54 00] -> 0 in 0.010 ms
 //       25.733 5 ReadWord 0x3D -> -9 in 0.030 ms
 //
-// Word results are hex, counts and failures decimal; an address other than
-// the gauge's follows the command as @0xNN. Each line is flushed as written,
+// Word results are hex, counts and failures decimal, a failure followed by
+// why in parentheses where the backend can tell ("-> -9 (no answer)"); an
+// address other than the gauge's follows the command as @0xNN. Each line is flushed as written,
 // so a run that ends badly keeps every line up to its end.
 #pragma once
 
@@ -42,12 +43,14 @@ public:
     int readBlock(int address, int command, RawBlock& raw) override;
     int writeBlock(int address, int command, std::span<const std::uint8_t> data) override;
     void sleepMs(unsigned ms) override;
+    std::string_view lastFailure() const override { return inner_.lastFailure(); }
 
 private:
     // The line's start: when, and the transaction's number (0: not one).
     void begin(std::int64_t at, std::uint64_t number);
     void command(int address, int command);
     void bytes(std::span<const std::uint8_t> data);
+    void why(int result);
     void end(std::int64_t at);
 
     Adapter& inner_;

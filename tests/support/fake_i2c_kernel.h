@@ -1,8 +1,9 @@
 // A kernel with i2c-dev for tests: buses in sysfs, device files, and a gauge at
-// 0x0B answering from words and blocks as the kernel's SMBus calls and raw
-// I2C transfers would carry it. Every call is logged in the kernel's own
-// terms: the ioctl, the direction, the command, the size, the data written,
-// each message's address, flags and length.
+// 0x0B answering from words and blocks as the kernel's SMBus calls and plain
+// I2C transfers would carry it, sending and checking PEC bytes as an SMBus
+// gauge does. Every call is logged in the kernel's own terms: the ioctl, the
+// direction, the command, the size, the data written, each message's address,
+// flags and length.
 #pragma once
 
 #include <linux/i2c-dev.h>
@@ -23,9 +24,19 @@
 
 namespace kestran::testing {
 
-// What a USB SMBus bridge with a kernel driver offers: everything the tool uses.
+// An adapter that offers everything the tool uses.
 constexpr unsigned long kFullAdapter = I2C_FUNC_I2C | I2C_FUNC_SMBUS_PEC | I2C_FUNC_SMBUS_WORD_DATA |
                                        I2C_FUNC_SMBUS_BLOCK_DATA | I2C_FUNC_SMBUS_BYTE_DATA;
+// What the CP2112's and the MCP2221's drivers report (Linux 6.1): no PEC.
+constexpr unsigned long kCp2112Functions = I2C_FUNC_I2C | I2C_FUNC_SMBUS_BYTE | I2C_FUNC_SMBUS_BYTE_DATA |
+                                           I2C_FUNC_SMBUS_WORD_DATA | I2C_FUNC_SMBUS_BLOCK_DATA |
+                                           I2C_FUNC_SMBUS_I2C_BLOCK | I2C_FUNC_SMBUS_PROC_CALL |
+                                           I2C_FUNC_SMBUS_BLOCK_PROC_CALL;
+constexpr unsigned long kMcp2221Functions = I2C_FUNC_I2C | I2C_FUNC_SMBUS_READ_BLOCK_DATA |
+                                            I2C_FUNC_SMBUS_BLOCK_PROC_CALL |
+                                            (I2C_FUNC_SMBUS_EMUL & ~static_cast<unsigned long>(I2C_FUNC_SMBUS_PEC));
+// i2c-stub as the kernel test loads it: SMBus calls only, no PEC.
+constexpr unsigned long kSmbusOnly = 0x0f7f0000;
 
 inline std::string hexBytes(const std::uint8_t* bytes, std::size_t n)
 {
@@ -52,7 +63,11 @@ public:
     // --- the gauge at 0x0B --------------------------------------------------
     std::map<int, int> words;
     std::map<int, std::vector<std::uint8_t>> blocks;  // each block reply's data, of any length
-    bool corruptPec = false;     // the PEC byte the gauge sends is wrong
+    std::set<int> blockWrites{0x44};  // the commands written as blocks; any other write is a word
+    bool corruptPec = false;     // a PEC byte is wrong on the line, whichever way it goes
+    bool sendsPec = true;        // the gauge sends a PEC byte after what it reads out
+    bool requiresPec = false;    // a write without its PEC byte is not acknowledged
+    int noAnswer = ENXIO;        // the error the adapter's driver gives for a gauge that does not acknowledge
     std::deque<int> countBytes;  // count bytes for the next raw reads, in place of the true count
     int driverCount = -1;        // a driver whose SMBus block call reports this count whatever came
 
@@ -152,11 +167,15 @@ private:
             if (!(functionality & (read ? I2C_FUNC_SMBUS_READ_WORD_DATA : I2C_FUNC_SMBUS_WRITE_WORD_DATA)))
                 return -EOPNOTSUPP;
             if (!read) {
+                if (requiresPec && !pec)
+                    return -noAnswer;
                 words[command] = data.word;
                 return 0;
             }
             if (!words.count(command))
-                return -ENXIO;  // the gauge does not acknowledge
+                return -noAnswer;  // the gauge does not acknowledge
+            if (pec && corruptPec)
+                return -EBADMSG;  // the kernel's own PEC check
             data.word = static_cast<__u16>(words[command]);
             return 0;
         case I2C_SMBUS_BLOCK_DATA:
@@ -169,6 +188,8 @@ private:
             if (!read) {
                 if (data.block[0] > I2C_SMBUS_BLOCK_MAX)
                     return -EINVAL;
+                if (requiresPec && !pec)
+                    return -noAnswer;
                 blocks[command].assign(data.block + 1, data.block + 1 + data.block[0]);
                 return 0;
             }
@@ -183,7 +204,7 @@ private:
     {
         const auto it = blocks.find(command);
         if (it == blocks.end())
-            return -ENXIO;
+            return -noAnswer;
         const std::vector<std::uint8_t>& reply = it->second;
         if (driverCount >= 0) {  // a driver that reports a count it did not check
             data.block[0] = static_cast<__u8>(driverCount);
@@ -216,25 +237,62 @@ private:
         log.push_back(entry);
         if (!(functionality & I2C_FUNC_I2C))
             return -EOPNOTSUPP;
-        if (transfer.nmsgs != 2 || transfer.msgs[0].flags != 0 || transfer.msgs[0].len != 1 ||
-            transfer.msgs[1].flags != I2C_M_RD || transfer.msgs[0].addr != 0x0B || transfer.msgs[1].addr != 0x0B)
-            return -EINVAL;  // not a block read as the gauge knows it
-        const int command = transfer.msgs[0].buf[0];
-        const auto it = blocks.find(command);
-        if (it == blocks.end())
-            return -ENXIO;
-        // On the wire: the count, the data, the PEC, then whatever an idle bus reads.
-        std::vector<std::uint8_t> wire{static_cast<std::uint8_t>(it->second.size())};
-        wire.insert(wire.end(), it->second.begin(), it->second.end());
-        if (!countBytes.empty()) {
-            wire[0] = static_cast<std::uint8_t>(countBytes.front());
-            countBytes.pop_front();
+        const i2c_msg* msgs = transfer.msgs;
+        const bool write = transfer.nmsgs == 1 && msgs[0].flags == 0 && msgs[0].len >= 1;
+        const bool writeRead = transfer.nmsgs == 2 && msgs[0].flags == 0 && msgs[0].len == 1 &&
+                               msgs[1].flags == I2C_M_RD && msgs[1].addr == msgs[0].addr;
+        if (!write && !writeRead)
+            return -EINVAL;  // no SMBus transaction the gauge knows
+        if (msgs[0].addr != 0x0B)
+            return -noAnswer;
+        if (write)
+            return take(msgs[0].buf, msgs[0].len) ? 1 : -noAnswer;
+        const int command = msgs[0].buf[0];
+        // On the wire: the reply, its PEC, then whatever an idle bus reads.
+        std::vector<std::uint8_t> wire;
+        if (const auto block = blocks.find(command); block != blocks.end()) {
+            wire.push_back(static_cast<std::uint8_t>(block->second.size()));
+            wire.insert(wire.end(), block->second.begin(), block->second.end());
+            if (!countBytes.empty()) {
+                wire[0] = static_cast<std::uint8_t>(countBytes.front());
+                countBytes.pop_front();
+            }
+        } else if (const auto word = words.find(command); word != words.end()) {
+            wire = {static_cast<std::uint8_t>(word->second & 0xFF), static_cast<std::uint8_t>(word->second >> 8)};
+        } else {
+            return -noAnswer;
         }
-        wire.push_back(static_cast<std::uint8_t>(pecOf(command, wire) + (corruptPec ? 1 : 0)));
-        const i2c_msg& reply = transfer.msgs[1];
+        if (sendsPec)
+            wire.push_back(static_cast<std::uint8_t>(pecOf(command, wire) + (corruptPec ? 1 : 0)));
+        const i2c_msg& reply = msgs[1];
         for (std::size_t k = 0; k < reply.len; ++k)
             reply.buf[k] = k < wire.size() ? wire[k] : 0xFF;
         return 2;
+    }
+
+    // A write as the gauge takes it: a word (command, low, high) or a block
+    // (command, count, data), either with a PEC byte after it, which must be
+    // right. False when the gauge does not acknowledge.
+    bool take(const std::uint8_t* bytes, std::size_t length)
+    {
+        const int command = bytes[0];
+        const bool block = blockWrites.count(command) > 0;
+        const std::size_t bare = block ? (length >= 2 ? 2u + bytes[1] : 0u) : 3u;
+        if (bare == 0 || (length != bare && length != bare + 1))
+            return false;
+        if (length == bare + 1) {
+            const std::uint8_t head[] = {0x16};
+            const std::uint8_t pec = pecCrc8(std::span(bytes, bare), pecCrc8(head));
+            if (static_cast<std::uint8_t>(bytes[bare] + (corruptPec ? 1 : 0)) != pec)
+                return false;
+        } else if (requiresPec) {
+            return false;
+        }
+        if (block)
+            blocks[command].assign(bytes + 2, bytes + bare);
+        else
+            words[command] = bytes[1] | (bytes[2] << 8);
+        return true;
     }
 };
 
