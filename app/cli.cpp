@@ -354,6 +354,7 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
         backendName = "the simulator, pack " + options.pack;
         transport.kind = "simulator";
         transport.name = options.pack;
+        transport.pecBy = "simulator";
 #ifndef _WIN32
     } else if (options.backend == Backend::I2cDev) {
         // The open result carries the tool's own version, as the simulator's does.
@@ -365,6 +366,11 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
         backendName = "the kernel's I2C bus " + i2c->device();
         transport.kind = "i2c";
         transport.name = i2c->device();
+        switch (i2c->pecBy()) {
+        case I2cDevAdapter::PecBy::Adapter: transport.pecBy = "adapter"; break;
+        case I2cDevAdapter::PecBy::Tool: transport.pecBy = "tool"; break;
+        case I2cDevAdapter::PecBy::None: transport.pecBy = "none"; break;
+        }
         backend = std::move(i2c);
 #endif
     } else {

@@ -17,7 +17,7 @@ model::Json documentHead(const std::vector<std::string>& argv, const Transport& 
         {"json_format_version", {1, 0}},
         {"kestran", {{"version", toolVersionText()}, {"argv", std::move(words)}, {"exit_status", exitStatus}}},
         {"transport", {{"kind", transport.kind}, {"name", spelledOut(transport.name, kShownPathBytes)},
-                       {"pec", transport.pec}}},
+                       {"pec", transport.pec}, {"pec_by", transport.pecBy}}},
     };
 }
 

@@ -14,6 +14,9 @@ struct Transport {
     std::string kind;
     std::string name;
     bool pec = true;  // as the tool asked for it
+    // Who adds and checks the PEC byte: "adapter", "tool" (an i2c-dev bus
+    // with plain transfers only), "none" (a bus with neither), "simulator".
+    std::string pecBy = "adapter";
 };
 
 // {json_format_version, kestran: {version, argv, exit_status}, transport}

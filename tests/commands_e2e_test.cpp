@@ -104,7 +104,7 @@ TEST(CommandsEndToEnd, ReportAutoRunsTheIdentifiedFamilysReport)
     EXPECT_EQ(document["report"]["family"], "bq30z55");
     EXPECT_EQ(document["report"]["values"]["voltage"]["unit"], "mV");
     EXPECT_FALSE(document["identify"]["evidence"].empty());
-    EXPECT_EQ(document["transport"], nlohmann::json({{"kind", "simulator"}, {"name", "bq30z55-unsealed"}, {"pec", true}}));
+    EXPECT_EQ(document["transport"], nlohmann::json({{"kind", "simulator"}, {"name", "bq30z55-unsealed"}, {"pec", true}, {"pec_by", "simulator"}}));
 }
 
 TEST(CommandsEndToEnd, ColoursFollowColorAndNoColor)
