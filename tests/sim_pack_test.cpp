@@ -94,7 +94,8 @@ TEST(PackParsing, EachBadLineGetsOneMessageWithFileAndLine)
     } cases[] = {
         {"wrod 0x0D 80",
          "bench.pack:1: unknown line 'wrod': a line starts with about, pec, word, block, mac, stored, mba, fail, "
-         "short, flaky or drop"},
+         "short, flaky, drop, or a dynamic pack's model or profile key (cells, charge, discharge, rest...: see "
+         "README.md)"},
         {"# header\n\nword 0x0D", "bench.pack:3: word needs a command code and a value, as in: word 0x0D 80"},
         {"word 0x1G 80", "bench.pack:1: '0x1G' is not a number"},
         {"word 0x0D 8O", "bench.pack:1: '8O' is not a number"},
