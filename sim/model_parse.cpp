@@ -424,8 +424,8 @@ bool ModelParser::finish(Pack& pack, int& line, std::string& reason)
     };
     const int cellsLine = given("cells");
     if (!cellsLine)
-        return fault(firstLine_, firstKeyword_ + " is for a dynamic pack, which gives its cells first: cells (1 to 4 "
-                                                 "in series), gauge and capacity");
+        return fault(firstLine_, firstKeyword_ + " belongs to a dynamic pack, which also gives its cells (cells 1 to 4 "
+                                                 "in series), its gauge and its capacity");
     if (!given("gauge"))
         return fault(cellsLine, "a dynamic pack names the gauge whose rules it follows: gauge bq20z, bq30z55, "
                                 "bq40z50 or bq9000");
