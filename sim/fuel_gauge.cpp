@@ -173,7 +173,7 @@ constexpr std::uint16_t kCapacityInTenMilliwattHours = 0x8000;  // BatteryMode C
 constexpr int kNotNow = 65535;  // a time to empty or full while not discharging or charging
 
 // The gauge's thresholds.
-constexpr double kQuitAmps = 0.010;               // within this, no current flows as far as the gauge goes
+constexpr int kQuitMilliamps = 10;                // within this, no current flows as far as the gauge goes
 constexpr int kRelaxAfterChargeSeconds = 60;      // then it is resting
 constexpr int kRelaxAfterDischargeSeconds = 1;
 constexpr double kTaperWindowVoltsPerCell = 0.1;  // full-charge detection: this near the charging voltage
@@ -204,6 +204,9 @@ std::optional<int> packWord(const Pack& pack, int command)
         return std::nullopt;
     return answer->word;
 }
+
+// Volts (or amperes) in the whole thousandths the gauge measures in.
+int thousandths(double value) { return static_cast<int>(std::lround(value * 1000)); }
 
 bool isCellWord(int command) { return command >= kCellWordFirst && command <= kCellWordLast; }
 
@@ -266,7 +269,9 @@ FuelGauge::FuelGauge(const Pack& pack) : spec_(*pack.model), physics_(spec_), pr
         fullSeen_ = true;
     }
     op_ = physics_.operate(profile_.step(), fets());
-    mode_ = op_.amps > kQuitAmps ? Mode::Charge : op_.amps < -kQuitAmps ? Mode::Discharge : Mode::Relax;
+    mode_ = op_.milliamps > kQuitMilliamps    ? Mode::Charge
+            : op_.milliamps < -kQuitMilliamps ? Mode::Discharge
+                                              : Mode::Relax;
     measure(op_);
 }
 
@@ -337,8 +342,8 @@ void FuelGauge::measure(const OperatingPoint& op)
     samples_[sampleCount_ % kAverageWindow] = currentWord();
     ++sampleCount_;
 
-    if (op.amps > kQuitAmps || op.amps < -kQuitAmps) {
-        mode_ = op.amps > 0 ? Mode::Charge : Mode::Discharge;
+    if (op.milliamps > kQuitMilliamps || op.milliamps < -kQuitMilliamps) {
+        mode_ = op.milliamps > 0 ? Mode::Charge : Mode::Discharge;
         quietSeconds_ = 0;
     } else if (mode_ != Mode::Relax) {
         ++quietSeconds_;
@@ -346,33 +351,31 @@ void FuelGauge::measure(const OperatingPoint& op)
             mode_ = Mode::Relax;
     }
 
-    double lowest = op.cellVolts[0], highest = op.cellVolts[0];
-    for (int cell = 1; cell < spec_.cells; ++cell) {
-        lowest = std::min(lowest, op.cellVolts[static_cast<std::size_t>(cell)]);
-        highest = std::max(highest, op.cellVolts[static_cast<std::size_t>(cell)]);
-    }
+    const auto [lowest, highest] =
+        std::minmax_element(op.cellMillivolts.begin(), op.cellMillivolts.begin() + spec_.cells);
     const bool wasUnder = underVoltage_;
-    if (highest >= spec_.overVolts)
+    if (*highest >= thousandths(spec_.overVolts))
         overVoltage_ = true;
-    else if (highest <= spec_.overVolts - kOverVoltageRecoveryVolts)
+    else if (*highest <= thousandths(spec_.overVolts - kOverVoltageRecoveryVolts))
         overVoltage_ = false;
-    if (lowest <= spec_.underVolts)
+    if (*lowest <= thousandths(spec_.underVolts))
         underVoltage_ = true;
-    else if (lowest >= spec_.underVolts + kUnderVoltageRecoveryVolts)
+    else if (*lowest >= thousandths(spec_.underVolts + kUnderVoltageRecoveryVolts))
         underVoltage_ = false;
     const double celsius = physics_.temperatureC();
     if (celsius >= spec_.overTemperatureC) {
-        (op.amps > 0 ? overTemperatureCharge_ : overTemperatureDischarge_) = true;
+        // Each protection watches its own direction; a pack at rest trips neither.
+        overTemperatureCharge_ = overTemperatureCharge_ || op.milliamps > kQuitMilliamps;
+        overTemperatureDischarge_ = overTemperatureDischarge_ || op.milliamps < -kQuitMilliamps;
     } else if (celsius <= spec_.overTemperatureC - kOverTemperatureRecoveryC) {
         overTemperatureCharge_ = false;
         overTemperatureDischarge_ = false;
     }
 
-    const double emptyVolts = spec_.terminateVoltsPerCell * spec_.cells;
-    if (!fullyDischarged_ && ((op.amps < 0 && op.packVolts <= emptyVolts) || (underVoltage_ && !wasUnder)))
+    const int empty = thousandths(spec_.terminateVoltsPerCell) * spec_.cells;
+    if (!fullyDischarged_ && ((op.milliamps < 0 && op.packMillivolts <= empty) || (underVoltage_ && !wasUnder)))
         becomeEmpty();
-    if (!fullyCharged_ && op.amps > 0 && op.amps <= spec_.taperAmps &&
-        op.packVolts >= chargingVolts_ - kTaperWindowVoltsPerCell * spec_.cells)
+    if (!fullyCharged_ && op.milliamps > 0 && op.milliamps <= thousandths(spec_.taperAmps) && nearChargingVoltage(op))
         becomeFull();
     if (fullyCharged_ && relativeStateOfCharge() < kFullClearsBelowPercent)
         fullyCharged_ = false;
@@ -386,7 +389,7 @@ int FuelGauge::capacityWord(double ampHours) const { return clampedRound(ampHour
 
 int FuelGauge::milliampHours(double ampHours) const { return clampedRound(ampHours * 1000, 0, 65535); }
 
-int FuelGauge::currentWord() const { return clampedRound(op_.amps * 1000, -32768, 32767); }
+int FuelGauge::currentWord() const { return op_.milliamps; }
 
 int FuelGauge::averageCurrent() const
 {
@@ -415,27 +418,20 @@ int FuelGauge::minutesTo(double ampHours, int milliamps) const
     return std::min(kNotNow - 1, milliampHours(ampHours) * 60 / milliamps);
 }
 
-int FuelGauge::cellMillivolts(int cell) const
-{
-    return cell < spec_.cells ? clampedRound(op_.cellVolts[static_cast<std::size_t>(cell)] * 1000, 0, 65535) : 0;
-}
+int FuelGauge::cellMillivolts(int cell) const { return op_.cellMillivolts[static_cast<std::size_t>(cell)]; }
 
-int FuelGauge::packMillivolts() const
+int FuelGauge::packMillivolts() const { return std::min(op_.packMillivolts, 65535); }
+
+bool FuelGauge::nearChargingVoltage(const OperatingPoint& op) const
 {
-    int sum = 0;
-    for (int cell = 0; cell < spec_.cells; ++cell)
-        sum += cellMillivolts(cell);
-    return std::min(sum, 65535);
+    return op.packMillivolts >= thousandths(chargingVolts_ - kTaperWindowVoltsPerCell * spec_.cells);
 }
 
 bool FuelGauge::holds(When when) const
 {
     const double celsius = physics_.temperatureC();
-    double highest = op_.cellVolts[0], lowest = op_.cellVolts[0];
-    for (int cell = 1; cell < spec_.cells; ++cell) {
-        highest = std::max(highest, op_.cellVolts[static_cast<std::size_t>(cell)]);
-        lowest = std::min(lowest, op_.cellVolts[static_cast<std::size_t>(cell)]);
-    }
+    const auto [low, high] = std::minmax_element(op_.cellMillivolts.begin(), op_.cellMillivolts.begin() + spec_.cells);
+    const double highest = *high / 1000.0, lowest = *low / 1000.0;
     const auto inRange = [](double value, std::span<const double> bounds, std::size_t range) {
         return (range == 0 || value >= bounds[range - 1]) && (range == bounds.size() || value < bounds[range]);
     };
@@ -464,8 +460,7 @@ bool FuelGauge::holds(When when) const
         return !charging && timeAlarm_.value_or(0) > 0 &&
                minutesTo(remainingAh_, -averageCurrent()) < *timeAlarm_;
     case When::UnbalancedAtFull: return fullyCharged_ && highest - lowest >= kCellsUnbalancedVolts;
-    case When::AtChargingVoltage:
-        return charging && op_.packVolts >= chargingVolts_ - kTaperWindowVoltsPerCell * spec_.cells;
+    case When::AtChargingVoltage: return charging && nearChargingVoltage(op_);
     case When::UnderTemperatureRange: return inRange(celsius, kTemperatureRanges, 0);
     case When::LowTemperatureRange: return inRange(celsius, kTemperatureRanges, 1);
     case When::StandardLowTemperatureRange: return inRange(celsius, kTemperatureRanges, 2);

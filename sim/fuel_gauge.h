@@ -69,6 +69,7 @@ private:
     void measure(const OperatingPoint& op);
     void becomeFull();
     void becomeEmpty();
+    bool nearChargingVoltage(const OperatingPoint& op) const;
 
     // Registers as the gauge reports them.
     int capacityWord(double ampHours) const;  // mAh, or 10 mWh when BatteryMode says so

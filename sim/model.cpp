@@ -72,12 +72,12 @@ bool ProfileRunner::ends(const ProfileStep& step, const OperatingPoint& op) cons
         return true;  // the gauge stopped the current: the charger or the load sees the pack gone
     if (step.seconds > 0 && elapsed_ >= step.seconds)
         return true;
-    const double perCell = op.packVolts / spec_.cells;
     if (step.untilVoltsPerCell > 0) {
-        if (step.kind == StepKind::Charge ? perCell >= step.untilVoltsPerCell : perCell <= step.untilVoltsPerCell)
+        const int limit = static_cast<int>(std::lround(step.untilVoltsPerCell * 1000)) * spec_.cells;
+        if (step.kind == StepKind::Charge ? op.packMillivolts >= limit : op.packMillivolts <= limit)
             return true;
     }
-    return step.cvVoltsPerCell > 0 && op.constantVoltage && op.amps <= step.taperAmps;
+    return step.cvVoltsPerCell > 0 && op.constantVoltage && op.milliamps <= std::lround(step.taperAmps * 1000);
 }
 
 void ProfileRunner::afterSecond(const OperatingPoint& op)
@@ -162,7 +162,10 @@ OperatingPoint PackPhysics::operate(const ProfileStep* step, Fets fets) const
         const std::size_t at = static_cast<std::size_t>(cell);
         op.cellVolts[at] = ocv[at] + op.amps * resistance[at];
         op.packVolts += op.cellVolts[at];
+        op.cellMillivolts[at] = static_cast<int>(std::lround(std::clamp(op.cellVolts[at] * 1000, 0.0, 65535.0)));
+        op.packMillivolts += op.cellMillivolts[at];
     }
+    op.milliamps = static_cast<int>(std::lround(std::clamp(op.amps * 1000, -32768.0, 32767.0)));
     return op;
 }
 

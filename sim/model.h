@@ -84,11 +84,16 @@ struct ModelSpec {
     bool repeats = false;  // after the last step, back to the first; else rest for good
 };
 
-// What flows during one second and what the cells show under it.
+// What flows during one second and what the cells show under it; and the
+// same as instruments read it, whole millivolts and milliamps, which the
+// gauge and the profile's charger and load decide by.
 struct OperatingPoint {
     double amps = 0;  // positive charging, negative discharging
     std::array<double, kMaxCells> cellVolts{};
     double packVolts = 0;
+    int milliamps = 0;
+    std::array<int, kMaxCells> cellMillivolts{};
+    int packMillivolts = 0;  // the cells' millivolts added up
     bool constantVoltage = false;  // a CC/CV charge held at its voltage
     bool blocked = false;          // the step wanted current that an open FET stopped
 };
