@@ -20,6 +20,7 @@ constexpr int kBatteryStatus = 0x16, kCycleCount = 0x17, kDesign = 0x18;
 constexpr int kCell1 = 0x3F;
 constexpr int kFullyCharged = 0x0020, kFullyDischarged = 0x0010, kDischarging = 0x0040;
 constexpr int kNotNow = 65535;
+constexpr int kBusFailure = -9;
 
 // What a family's own registers say of the FETs, the protections and full and empty.
 struct FamilyStatus {
@@ -296,6 +297,23 @@ TEST(GaugeRules, CycleCountGrowsAsEachFamilyCountsIt)
         pack->at(due + 1);
         EXPECT_EQ(pack->word(kCycleCount), 8);
     }
+}
+
+TEST(GaugeRules, ThePacksFaultsStillSpoilTheRegistersTheModelAnswers)
+{
+    auto pack = ClockedGauge::fromText("gauge bq40z50\ncells 4\ncapacity 3000 mAh\nsoc 50%\n"
+                                       "discharge 1000 mA for 1 h\n"
+                                       "fail word 0x09 -5\nfail word 0x3D\n"
+                                       "mba 0x0054 01 03 00 00\nshort mba 0x0054 3\n");
+    pack->at(60);
+    EXPECT_EQ(pack->word(kVoltage), -5);
+    EXPECT_EQ(pack->word(0x3D), kBusFailure);
+    EXPECT_EQ(pack->signedWord(kCurrent), -1000);
+    // Three bytes: the echo and the register's first byte, the model's DSG
+    // and CHG FET bits in it; the rest never sent.
+    const std::vector<std::uint8_t> reply = pack->blockAccess(0x0054);
+    ASSERT_EQ(reply.size(), 1u);
+    EXPECT_EQ(reply[0], 0x01 | 0x02 | 0x04);
 }
 
 TEST(GaugeRules, AnswersDependOnTheTimeAloneNotOnWhenTheyAreRead)

@@ -105,7 +105,8 @@ TEST(BuiltinPacks, ParseAndAreNamedForTheirFamily)
                                                         "bq9000-boot0502", "bq9000-boot9002",
                                                         "bq9000-calib", "bq9000-unknown",
                                                         "bq40z50-4695", "bq40z50-9d80", "bq40z50-boot",
-                                                        "bq40z50-full", "bq40z50-unsealed"));
+                                                        "bq40z50-full", "bq40z50-unsealed", "bq20z-charge",
+                                                        "bq30z55-cycle", "bq40z50-discharge", "bq9000-weak-cell"));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(findBuiltinPack(kDefaultPack), nullptr);
 }
