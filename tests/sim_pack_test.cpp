@@ -384,6 +384,26 @@ TEST(PackParsing, TheReadmeExampleIsAGoodPack)
     EXPECT_TRUE(pack.find(Via::Word, 0x3D)->fails);
 }
 
+TEST(PackParsing, TheReadmeDynamicExampleIsAGoodPack)
+{
+    std::ifstream readme(KESTRAN_SOURCE_DIR "/README.md");
+    std::string line;
+    while (std::getline(readme, line) && !line.starts_with("Example (a dynamic pack")) {
+    }
+    std::string example;
+    while (std::getline(readme, line) && (line.empty() || line.starts_with("    ")))
+        example += (line.empty() ? line : line.substr(4)) + "\n";
+    ASSERT_NE(example.find("gauge "), std::string::npos) << "the example was not found";
+
+    Pack pack;
+    PackError error;
+    ASSERT_TRUE(parsePack(example, "README.md", pack, error)) << error.message();
+    ASSERT_TRUE(pack.model);
+    EXPECT_EQ(pack.model->cells, 3);
+    EXPECT_EQ(pack.model->steps.size(), 3u);
+    EXPECT_TRUE(pack.model->repeats);
+}
+
 }  // namespace
 }  // namespace kestran::sim
 
