@@ -31,9 +31,12 @@ constexpr double kLowChargeRise = 1.5;
 constexpr double kTemperatureCoefficient = 0.03;
 constexpr double kReferenceC = 25;
 
-// A cell is never driven past these, whatever the load asks.
+// A cell is never driven past these, whatever the load asks: past them it
+// would be ruined, and the arithmetic with it (no resistance left to divide by).
 constexpr double kLowestSoc = 0;
 constexpr double kHighestSoc = 1.1;
+constexpr double kLowestC = -100;
+constexpr double kHighestC = 500;
 
 constexpr double kSecondsPerHour = 3600;
 
@@ -182,7 +185,7 @@ void PackPhysics::integrateSecond(const OperatingPoint& op)
     // Lumped: dT/dt = (P - (T - ambient) / Rth) / C, solved exactly over the
     // second, so no heat capacity or thermal resistance makes it unstable.
     const double steady = spec_.ambientC + heat * spec_.thermalResistanceKw;
-    temperatureC_ = steady + (temperatureC_ - steady) * coolingPerSecond_;
+    temperatureC_ = std::clamp(steady + (temperatureC_ - steady) * coolingPerSecond_, kLowestC, kHighestC);
 }
 
 }  // namespace kestran::sim
