@@ -6,14 +6,18 @@
 #include <memory>
 #include <string_view>
 
+#include <CLI/CLI.hpp>
+
 #include "adapter/library_loader.h"
 #include "adapter/tool_version.h"
 #include "adapter/vendor_library.h"
 #include "app/build_commit.h"
+#include "app/commands.h"
 #include "app/menu.h"
 #include "console/platform_terminal.h"
 #include "console/spelled.h"
 #include "record/session.h"
+#include "reports/families.h"
 #include "sim/catalog.h"
 #include "sim/gauge.h"
 
@@ -24,96 +28,188 @@
 namespace kestran {
 namespace {
 
-// The FILE of "--name FILE" or "--name=FILE"; a following option is no file,
-// "-" is. Empty when none is given.
-std::string fileArgument(std::string_view arg, int argc, const char* const* argv, int& n)
+// What an option lacking its value is told.
+std::string needsValue(std::string_view option)
 {
-    if (const std::size_t equals = arg.find('='); equals != std::string_view::npos)
-        return std::string(arg.substr(equals + 1));
-    if (n + 1 < argc && (argv[n + 1][0] != '-' || std::string_view(argv[n + 1]) == "-"))
-        return argv[++n];
-    return "";
+    if (option == "--library")
+        return "--library needs the adapter library's file, as in: --library ./libsmbusb.so";
+    if (option == "--i2c")
+        return "--i2c needs a bus: /dev/i2c-N, N, or the adapter's name (i2cdetect -l lists them)";
+    if (option == "--record")
+        return "--record needs a file to keep the recording in";
+    if (option == "--trace")
+        return "--trace needs a file, or - for standard error";
+    if (option == "--color")
+        return "--color needs auto, always or never";
+    if (option == "--pec")
+        return "--pec needs on or off";
+    return std::string(option) + " needs a value";
+}
+
+// The option a parse error of the command-line library is about: its message starts with it.
+std::string_view optionOf(std::string_view message)
+{
+    const std::size_t end = message.find_first_of(": ");
+    return message.substr(0, end);
+}
+
+constexpr std::string_view kFamilyChoices =
+    "bq20z, bq30z55, bq40z50, bq9000 (or the menu keys 1 to 4), or auto";
+
+bool fail(std::string& error, std::string reason)
+{
+    error = std::move(reason);
+    return false;
 }
 
 }  // namespace
 
 bool parseCommandLine(int argc, const char* const* argv, Options& options, std::string& error)
 {
-    for (int n = 1; n < argc; ++n) {
-        const std::string_view arg = argv[n];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--simulate") {
-            // PACK is optional: a following word that is not an option is the pack.
-            options.backend = Backend::Simulator;
-            options.pack = std::string(sim::kDefaultPack);
-            if (n + 1 < argc && argv[n + 1][0] != '-')
-                options.pack = argv[++n];
-        } else if (arg.starts_with("--simulate=")) {
-            options.backend = Backend::Simulator;
-            options.pack = std::string(arg.substr(arg.find('=') + 1));
-            if (options.pack.empty()) {
-                error = "--simulate= needs a pack: a built-in pack's name or a pack file";
-                return false;
-            }
-        } else if (arg == "--library" || arg.starts_with("--library=")) {
-            if (arg == "--library")
-                options.library = n + 1 < argc ? argv[++n] : "";
-            else
-                options.library = std::string(arg.substr(arg.find('=') + 1));
-            if (options.library.empty()) {
-                error = "--library needs the adapter library's file, as in: --library ./libsmbusb.so";
-                return false;
-            }
+    options.argv.assign(argv, argv + argc);
+    // An empty value the command-line library would take as none at all.
+    for (int n = 1; n < argc; ++n)
+        if (std::string_view(argv[n]) == "--simulate=")
+            return fail(error, "--simulate= needs a pack: a built-in pack's name or a pack file");
+
+    CLI::App app;
+    // Options given twice: the last one counts, as it always has.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.set_help_flag();  // ours: -h and --help print the tool's own help, wherever they stand
+    app.allow_extras();   // words nobody takes are refused below, in the tool's words
+    app.add_flag("-h,--help", options.help);
+    app.add_flag("--version", options.version);
+    std::string simulate;
+    // PACK is optional: a following word that is no option and no command is the pack.
+    CLI::Option* simulateOption = app.add_option("--simulate", simulate)->expected(0, 1);
+    simulateOption->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    CLI::Option* libraryOption = app.add_option("--library", options.library);
 #ifndef _WIN32
-        } else if (arg == "--i2c" || arg.starts_with("--i2c=")) {
-            options.backend = Backend::I2cDev;
-            if (arg == "--i2c")
-                options.bus = n + 1 < argc && argv[n + 1][0] != '-' ? argv[++n] : "";
-            else
-                options.bus = std::string(arg.substr(arg.find('=') + 1));
-            if (options.bus.empty()) {
-                error = "--i2c needs a bus: /dev/i2c-N, N, or the adapter's name (i2cdetect -l lists them)";
-                return false;
-            }
+    CLI::Option* i2cOption = app.add_option("--i2c", options.bus);
 #endif
-        } else if (arg == "--record" || arg.starts_with("--record=")) {
-            options.record = fileArgument(arg, argc, argv, n);
-            if (options.record.empty()) {
-                error = "--record needs a file to keep the recording in";
-                return false;
+    app.add_option("--record", options.record);
+    app.add_option("--trace", options.trace);
+    app.add_flag("--force", options.force);
+    std::string colours;
+    CLI::Option* colourOption = app.add_option("--color", colours);
+
+    std::string pec;
+    CLI::App* report = app.add_subcommand("report");
+    report->add_option("FAMILY", options.family);
+    report->add_flag("--json", options.json);
+    CLI::Option* pecOption = report->add_option("--pec", pec);
+    CLI::App* identify = app.add_subcommand("identify");
+    identify->add_flag("--json", options.json);
+    CLI::App* health = app.add_subcommand("health");
+    health->add_flag("--json", options.json);
+    CLI::Option* familyOption = health->add_option("--family", options.family);
+    for (CLI::App* command : {report, identify, health}) {
+        command->allow_extras();
+        command->fallthrough();  // the tool's options go before or after a command's name
+    }
+    app.require_subcommand(0, 1);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return fail(error, needsValue(optionOf(e.what())));
+    }
+
+    std::vector<std::string> extras = app.remaining();
+    for (CLI::App* command : {report, identify, health})
+        for (const std::string& word : command->remaining())
+            extras.push_back(word);
+    if (!extras.empty()) {
+        const std::string& word = extras.front();
+        const std::string shown = spelledOut(word, kShownWordBytes);
+        if (word.size() > 1 && word[0] == '-')
+            return fail(error, "unknown option '" + shown + "'");
+        if (!report->parsed() && !identify->parsed() && !health->parsed())
+            return fail(error, "unknown command '" + shown + "': the commands are report, identify and health");
+        return fail(error, "unexpected word '" + shown + "'");
+    }
+
+    // A value that is an option is the option forgotten its value ("--record --force").
+    const auto optionAsValue = [](const std::string& value) { return value.size() > 1 && value[0] == '-'; };
+    if (optionAsValue(options.record))
+        return fail(error, needsValue("--record"));
+    if (optionAsValue(options.trace))
+        return fail(error, needsValue("--trace"));
+    if (libraryOption->count() && options.library.empty())
+        return fail(error, needsValue("--library"));
+
+    if (simulateOption->count()) {
+        options.backend = Backend::Simulator;
+        // The last --simulate decides; given without its pack, it is the default pack.
+        for (int n = argc; n-- > 1;) {
+            const std::string_view word = argv[n];
+            if (word == "--simulate" || word.starts_with("--simulate=")) {
+                const bool bare = word == "--simulate" &&
+                                  (n + 1 == argc || argv[n + 1][0] == '-' || std::string_view(argv[n + 1]) == "report" ||
+                                   std::string_view(argv[n + 1]) == "identify");
+                if (bare)
+                    simulate.clear();
+                break;
             }
-        } else if (arg == "--trace" || arg.starts_with("--trace=")) {
-            options.trace = fileArgument(arg, argc, argv, n);
-            if (options.trace.empty()) {
-                error = "--trace needs a file, or - for standard error";
-                return false;
-            }
-        } else if (arg == "--force") {
-            options.force = true;
-        } else {
-            error = "unknown option '" + spelledOut(arg, kShownWordBytes) + "'";
-            return false;
         }
+        options.pack = simulate.empty() ? std::string(sim::kDefaultPack) : simulate;
     }
-    if (!options.library.empty() && options.backend != Backend::VendorLibrary) {
-        error = "--library is the adapter library's file; it does not go with --simulate or --i2c";
-        return false;
+#ifndef _WIN32
+    if (i2cOption->count()) {
+        if (options.bus.empty() || optionAsValue(options.bus))
+            return fail(error, needsValue("--i2c"));
+        if (options.backend == Backend::Simulator)
+            return fail(error, "--simulate and --i2c each name the gauge to talk to; give one");
+        options.backend = Backend::I2cDev;
     }
-    if (options.force && options.record.empty() && options.trace.empty()) {
-        error = "--force goes with --record or --trace: it lets them replace an existing file";
-        return false;
+#endif
+    if (colourOption->count()) {
+        if (colours == "auto")
+            options.colours = ColourChoice::Auto;
+        else if (colours == "always")
+            options.colours = ColourChoice::Always;
+        else if (colours == "never")
+            options.colours = ColourChoice::Never;
+        else
+            return fail(error, "unknown --color value '" + spelledOut(colours, kShownWordBytes) +
+                                   "': auto, always or never");
     }
+    if (report->parsed()) {
+        options.command = Command::Report;
+        if (options.family.empty())
+            return fail(error, "report needs a FAMILY: " + std::string(kFamilyChoices));
+        if (options.family != "auto" && !findFamily(options.family))
+            return fail(error, "unknown family '" + spelledOut(options.family, kShownWordBytes) +
+                                   "': " + std::string(kFamilyChoices));
+        if (pecOption->count()) {
+            if (pec != "on" && pec != "off")
+                return fail(error, "unknown --pec value '" + spelledOut(pec, kShownWordBytes) + "': on or off");
+            options.pecOff = pec == "off";
+        }
+    } else if (identify->parsed()) {
+        options.command = Command::Identify;
+    } else if (health->parsed()) {
+        options.command = Command::Health;
+        if (!familyOption->count())
+            options.family = "auto";
+        else if (options.family != "auto" && !findFamily(options.family))
+            return fail(error, "unknown family '" + spelledOut(options.family, kShownWordBytes) +
+                                   "': " + std::string(kFamilyChoices));
+    }
+
+    if (!options.library.empty() && options.backend != Backend::VendorLibrary)
+        return fail(error, "--library is the adapter library's file; it does not go with --simulate or --i2c");
+    if (options.force && options.record.empty() && options.trace.empty())
+        return fail(error, "--force goes with --record or --trace: it lets them replace an existing file");
     return true;
 }
 
 void printHelp(std::FILE* out)
 {
-    std::fputs("Usage: kestran [OPTION]...\n"
+    std::fputs("Usage: kestran [OPTION]... [COMMAND [ARGUMENT]...]\n"
                "Inspect the fuel gauge of a smart battery pack (SMBus address 0x16)\n"
-               "through the USB adapter (vendor id 0x04B4, product id 0x8613).\n",
+               "through the USB adapter (vendor id 0x04B4, product id 0x8613).\n"
+               "Without a command, the menu; with one, it prints once and ends.\n",
                out);
     std::fprintf(out, "With no option, talk to the adapter through %s.\n", kAdapterLibraryFile);
     std::fputs("\n"
@@ -133,10 +229,29 @@ void printHelp(std::FILE* out)
                "                         the simulator replays; rewritten after every screen\n"
                "      --trace FILE       write every bus transaction to FILE as it happens\n"
                "                         (- for standard error)\n"
-               "      --force            let --record and --trace replace an existing FILE\n",
+               "      --force            let --record and --trace replace an existing FILE\n"
+               "      --color WHEN       colours: auto (on a terminal, unless NO_COLOR is set),\n"
+               "                         always or never\n",
                out);
     std::fputs("  -h, --help             show this help and exit\n"
                "      --version          show the version and exit\n"
+               "\n"
+               "Commands:\n"
+               "  report FAMILY          print that family's report once: bq20z, bq30z55,\n"
+               "                         bq40z50, bq9000 (or the menu keys 1 to 4), or auto\n"
+               "                         (identify the gauge first)\n"
+               "    --json               the values as one JSON document instead\n"
+               "    --pec on|off         PEC as the menu's keys 5 and 6 set it (default: on)\n"
+               "  identify               say which family the gauge is, how sure, and why\n"
+               "    --json               as one JSON document\n"
+               "  health                 is the pack good, worn or dangerous: a verdict\n"
+               "                         (PASSED, ATTENTION, FAILED, UNKNOWN) and its evidence\n"
+               "    --json               the report's document with the verdict\n"
+               "    --family F           the family's report to judge (default: auto)\n"
+               "Exit statuses of the commands, bits to test: 0 all read; 1 output lost;\n"
+               "2 command line, pack or bus unusable; 4 some reads failed, no answer or\n"
+               "a check not evaluated; 8 FAILED; 16 an ATTENTION finding; 32 the family\n"
+               "could not be told (key 4 recommended).\n"
                "\n"
                "Built-in packs:\n",
                out);
@@ -192,14 +307,14 @@ int flushedStatus()
     return 0;
 }
 
-// The menu on the terminal, until its end or until its output is lost; the
-// terminal given back either way.
-int runOnTerminal(PlatformTerminal& terminal, const std::function<void()>& screenEnded)
+// The menu or a command on the terminal, until its end or until its output is
+// lost; the terminal given back either way.
+int runOnTerminal(PlatformTerminal& terminal, const std::function<int()>& run)
 {
     int exitStatus = 0;
     int lostOutput = 0;
     try {
-        exitStatus = runTool(screenEnded);
+        exitStatus = run();
     } catch (const OutputLost& lost) {
         lostOutput = lost.error;
     }
@@ -228,6 +343,7 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
     std::unique_ptr<Adapter> backend;
     const VendorLibraryAdapter* library = nullptr;
     std::string backendName = "the adapter library libsmbusb.so";
+    Transport transport{"library", options.library.empty() ? kAdapterLibraryFile : options.library, !options.pecOff};
     if (options.backend == Backend::Simulator) {
         sim::Pack pack;
         if (!sim::loadPack(options.pack, pack, error)) {
@@ -236,6 +352,8 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
         }
         backend = std::make_unique<sim::SimulatedGauge>(std::move(pack));
         backendName = "the simulator, pack " + options.pack;
+        transport.kind = "simulator";
+        transport.name = options.pack;
 #ifndef _WIN32
     } else if (options.backend == Backend::I2cDev) {
         // The open result carries the tool's own version, as the simulator's does.
@@ -245,6 +363,8 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
             return 2;
         }
         backendName = "the kernel's I2C bus " + i2c->device();
+        transport.kind = "i2c";
+        transport.name = i2c->device();
         backend = std::move(i2c);
 #endif
     } else {
@@ -266,9 +386,29 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
         return 2;
     }
     setCurrentAdapter(&session.wrap(*backend, backendName));
-    PlatformTerminal terminal;  // only now: a refused run leaves the terminal untouched
-    setCurrentTerminal(&terminal);
-    const int exitStatus = runOnTerminal(terminal, [&session] { session.screenEnded(); });
+    int exitStatus = 0;
+    if (options.command == Command::Menu) {
+        PlatformTerminal terminal({.colours = options.colours});  // only now: a refused run leaves the terminal untouched
+        setCurrentTerminal(&terminal);
+        exitStatus = runOnTerminal(terminal, [&] { return runTool([&session] { session.screenEnded(); }); });
+    } else {
+        const CommandRun run{options.argv, transport, options.json, options.pecOff, [&session] { session.screenEnded(); }};
+        const auto command = [&] {
+            switch (options.command) {
+            case Command::Report: return runReport(run, options.family);
+            case Command::Health: return runHealth(run, options.family);
+            default: return runIdentify(run);
+            }
+        };
+        if (options.json) {
+            exitStatus = command();  // the report's walk prints nowhere: the document is the output
+        } else {
+            // Printed once: the technician's screen is never cleared.
+            PlatformTerminal terminal({.colours = options.colours, .clears = false});
+            setCurrentTerminal(&terminal);
+            exitStatus = runOnTerminal(terminal, command);
+        }
+    }
     setCurrentTerminal(nullptr);
     setCurrentAdapter(nullptr);
     sayWhyNotFound();

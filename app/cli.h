@@ -4,12 +4,18 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "console/terminal.h"
 
 namespace kestran {
 
 class I2cKernel;
 
 enum class Backend { VendorLibrary, Simulator, I2cDev };
+
+// What the run does: the menu, or one command that prints once and ends.
+enum class Command { Menu, Report, Identify, Health };
 
 struct Options {
     Backend backend = Backend::VendorLibrary;
@@ -19,8 +25,14 @@ struct Options {
     std::string trace;   // --trace FILE: every bus transaction as it happens; "-" for standard error
     bool force = false;  // --force: those files may replace existing ones
     std::string library;  // with Backend::VendorLibrary: the library's file; empty to search for it
+    ColourChoice colours = ColourChoice::Auto;  // --color
+    Command command = Command::Menu;
+    std::string family;   // report FAMILY, health --family: a family's name, a menu key, or "auto"
+    bool json = false;    // --json
+    bool pecOff = false;  // --pec off
     bool help = false;
     bool version = false;
+    std::vector<std::string> argv;  // the whole command line, as typed
 };
 
 // Fills options from argv; on a usage error returns false with a one-line reason in error.

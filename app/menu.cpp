@@ -83,13 +83,6 @@ void printFirmwareVersion(int openResult)
     pause();
 }
 
-void switchPec(int enable)
-{
-    SMBEnablePEC(enable);
-    Sleep(5);
-    VarPec = enable;
-}
-
 // Keys "5" and "6".
 void pecScreen(int enable)
 {
@@ -160,6 +153,13 @@ int runMenu(int openResult, const std::function<void()>& screenEnded)
 }
 
 }  // namespace
+
+void switchPec(int enable)
+{
+    SMBEnablePEC(enable);
+    Sleep(5);
+    VarPec = enable;
+}
 
 int runTool(const std::function<void()>& screenEnded)
 {

@@ -10,4 +10,7 @@ namespace kestran {
 // as each report or scan returns, before its pause.
 int runTool(const std::function<void()>& screenEnded = {});
 
+// SMBEnablePEC, the 5 ms after it, and VarPec: what start-up and keys 5 and 6 do.
+void switchPec(int enable);
+
 }  // namespace kestran

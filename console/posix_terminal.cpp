@@ -154,7 +154,8 @@ std::string_view sgrFor(Colour colour)
     return index >= 0 && index < static_cast<int>(std::size(kSgr)) ? kSgr[index] : "";
 }
 
-PosixTerminal::PosixTerminal() : colourful_(isatty(STDOUT_FILENO) == 1)
+PosixTerminal::PosixTerminal(TerminalOptions options)
+    : colourful_(coloursWanted(options.colours, isatty(STDOUT_FILENO) == 1)), clears_(options.clears)
 {
     installSignalHandlers();
     if (colourful_)
@@ -183,7 +184,7 @@ void PosixTerminal::setColour(Colour colour)
 
 void PosixTerminal::clear()
 {
-    if (colourful_)
+    if (colourful_ && clears_)
         write("\x1b[H\x1b[2J\x1b[3J");
 }
 

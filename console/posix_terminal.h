@@ -8,7 +8,7 @@ namespace kestran {
 
 class PosixTerminal final : public Terminal {
 public:
-    PosixTerminal();
+    explicit PosixTerminal(TerminalOptions options = {});
     ~PosixTerminal() override;
     PosixTerminal(const PosixTerminal&) = delete;
     PosixTerminal& operator=(const PosixTerminal&) = delete;
@@ -26,6 +26,7 @@ public:
 
 private:
     bool colourful_;
+    bool clears_;
 };
 
 // SGR sequence for one console attribute.

@@ -1,5 +1,7 @@
 #include "console/terminal.h"
 
+#include <cstdlib>
+
 namespace kestran {
 namespace {
 
@@ -22,5 +24,16 @@ Terminal* current = &nullTerminal;
 
 Terminal& currentTerminal() { return *current; }
 void setCurrentTerminal(Terminal* terminal) { current = terminal ? terminal : &nullTerminal; }
+
+bool coloursWanted(ColourChoice choice, bool toTerminal)
+{
+    switch (choice) {
+    case ColourChoice::Always: return true;
+    case ColourChoice::Never: return false;
+    case ColourChoice::Auto: break;
+    }
+    const char* noColour = std::getenv("NO_COLOR");
+    return toTerminal && !(noColour && *noColour);
+}
 
 }  // namespace kestran

@@ -41,7 +41,20 @@ public:
     virtual void placeWindow() {}
 };
 
+// The current terminal; with none installed, output goes nowhere and input is
+// at its end (what a command printing JSON runs its screens on).
 Terminal& currentTerminal();
 void setCurrentTerminal(Terminal* terminal);
+
+// --color: auto colours a terminal only, and none while NO_COLOR is set and
+// not empty; always and never as they say.
+enum class ColourChoice { Auto, Always, Never };
+bool coloursWanted(ColourChoice choice, bool toTerminal);
+
+// How a platform terminal is to behave.
+struct TerminalOptions {
+    ColourChoice colours = ColourChoice::Auto;
+    bool clears = true;  // a command that prints once and ends never clears the technician's screen
+};
 
 }  // namespace kestran

@@ -100,7 +100,12 @@ int __stdcall restoreConsoleOnControl(unsigned long event)
     return FALSE;  // the next handler, finally the system's, ends the process
 }
 
-WindowsTerminal::WindowsTerminal() : WindowsTerminal(GetStdHandle(STD_OUTPUT_HANDLE), nullptr, Colours::Automatic) {}
+WindowsTerminal::WindowsTerminal(TerminalOptions options)
+    : WindowsTerminal(GetStdHandle(STD_OUTPUT_HANDLE), nullptr, Colours::Automatic)
+{
+    colours_ = coloursWanted(options.colours, mode_ != Mode::Plain);
+    clears_ = options.clears;
+}
 
 WindowsTerminal::WindowsTerminal(void* output, void* input, Colours colours) : output_(output), input_(input)
 {
@@ -112,6 +117,7 @@ WindowsTerminal::WindowsTerminal(void* output, void* input, Colours colours) : o
                                  SetConsoleMode(output_, outputMode | ENABLE_PROCESSED_OUTPUT |
                                                              ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     mode_ = virtualTerminal ? Mode::VirtualTerminal : Mode::Attributes;
+    colours_ = true;
 
     InterlockedExchange(&gRestoreOwed, 0);
     gOutput = output_;
@@ -147,7 +153,9 @@ void WindowsTerminal::write(std::string_view text)
 
 void WindowsTerminal::setColour(Colour colour)
 {
-    if (mode_ == Mode::VirtualTerminal)
+    if (!colours_)
+        return;
+    if (mode_ == Mode::VirtualTerminal || mode_ == Mode::Plain)
         write(sgrFor(colour));
     else if (mode_ == Mode::Attributes && !SetConsoleTextAttribute(output_, static_cast<WORD>(colour)))  // on black
         outputLost(EIO);
@@ -155,6 +163,8 @@ void WindowsTerminal::setColour(Colour colour)
 
 void WindowsTerminal::clear()
 {
+    if (!clears_)
+        return;
     if (mode_ == Mode::VirtualTerminal) {
         write(kClear);
     } else if (mode_ == Mode::Attributes) {

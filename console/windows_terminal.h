@@ -21,7 +21,7 @@ public:
     enum class Colours { Automatic, AttributesOnly };
 
     // Standard output; the pause reads the console's own input (CONIN$).
-    WindowsTerminal();
+    explicit WindowsTerminal(TerminalOptions options = {});
     // A given console screen buffer and console input handle (HANDLEs), for
     // tests; AttributesOnly never asks for virtual-terminal processing.
     WindowsTerminal(void* output, void* input, Colours colours);
@@ -51,6 +51,8 @@ private:
     void* output_;
     void* input_;  // nullptr: open CONIN$ for each pause
     Mode mode_ = Mode::Plain;
+    bool colours_ = false;  // --color: Plain output gets SGR sequences when always, a console none when never
+    bool clears_ = true;
 };
 
 // The console control handler the terminal installs (Ctrl-C, Ctrl-Break,

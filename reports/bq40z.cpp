@@ -4,6 +4,7 @@
 // The gauge's own registers come through ManufacturerBlockAccess (0x44).
 #include "reports/bq40z.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include "reports/cells.h"
 #include "reports/report_lines.h"
 #include "reports/reports.h"
+#include "reports/sbs_fields.h"
 #include "reports/sbs_flags.h"
 
 namespace kestran {
@@ -24,6 +26,7 @@ namespace {
 
 using enum Colour;
 using namespace bq40z_flags;
+using namespace sbs;
 
 constexpr std::size_t kDivider = 39;
 
@@ -38,7 +41,6 @@ constexpr int kFetchOperationStatus = 0x0054;
 constexpr int kFetchSecurityKeys = 0x0035;
 constexpr int kFetchDeviceType = 0x0001;
 
-constexpr int kRelativeStateOfCharge = 0x0D;
 constexpr int kBootModeAbove = 100;  // a relative state of charge above 100 % means boot ROM
 
 // --- rows that share one shape ------------------------------------------------
@@ -54,6 +56,7 @@ enum class Then {
 // flag lines.
 struct StatusRow {
     int fetch;
+    const char* field;
     const char* label;
     std::size_t width;
     LineRule lines;
@@ -63,17 +66,17 @@ struct StatusRow {
 };
 
 constexpr StatusRow kStatusRows[] = {
-    {.fetch = kFetchOperationStatus, .label = " OperationStatus (0x54):.. ", .width = 4, .lines = LineRule::PerHalf,
+    {.fetch = kFetchOperationStatus, .field = "operation_status", .label = " OperationStatus (0x54):.. ", .width = 4, .lines = LineRule::PerHalf,
      .names = kOperationStatus, .noFlags = NoFlags::None, .then = Then::SealProbe},
-    {.fetch = 0x0056, .label = " GaugingStatus (0x0056):.... ", .width = 3, .lines = LineRule::PerHalf,
+    {.fetch = 0x0056, .field = "gauging_status", .label = " GaugingStatus (0x0056):.... ", .width = 3, .lines = LineRule::PerHalf,
      .names = kGaugingStatus, .noFlags = NoFlags::None, .then = Then::Divider},
-    {.fetch = 0x0057, .label = " ManufacturingStatus (0x0057): ", .width = 2, .lines = LineRule::WhenNonZero,
+    {.fetch = 0x0057, .field = "manufacturing_status", .label = " ManufacturingStatus (0x0057): ", .width = 2, .lines = LineRule::WhenNonZero,
      .names = kManufacturingStatus, .noFlags = NoFlags::None, .then = Then::Divider},
-    {.fetch = 0x0051, .label = " SafetyStatus (0x51):..... ", .width = 4, .lines = LineRule::PerHalf,
+    {.fetch = 0x0051, .field = "safety_status", .label = " SafetyStatus (0x51):..... ", .width = 4, .lines = LineRule::PerHalf,
      .names = kSafetyStatus, .noFlags = NoFlags::OwnLine, .then = Then::Divider},
-    {.fetch = 0x0053, .label = " PFStatus (0x53):......... ", .width = 4, .lines = LineRule::PerHalf,
+    {.fetch = 0x0053, .field = "pf_status", .label = " PFStatus (0x53):......... ", .width = 4, .lines = LineRule::PerHalf,
      .names = kPfStatus, .noFlags = NoFlags::OwnLine, .then = Then::Divider},
-    {.fetch = 0x0055, .label = " ChargingStatus (0x55):..... ", .width = 3, .lines = LineRule::WhenNonZero,
+    {.fetch = 0x0055, .field = "charging_status", .label = " ChargingStatus (0x55):..... ", .width = 3, .lines = LineRule::WhenNonZero,
      .names = kChargingStatus, .noFlags = NoFlags::None, .then = Then::Divider},
 };
 
@@ -95,19 +98,29 @@ constexpr QmaxLayout kQmaxLayouts[] = {
 constexpr QmaxLayout kQmaxOtherDevices = {
     .deviceType = 0, .fetch = 0x0118, .qmaxAt = {6, 8, 10, 12, 14}, .updateStatusAt = 18, .raBase = 0x100};
 
-constexpr const char* kQmaxCellLabels[] = {
-    " Qmax Cell-0:                ",
-    " Qmax Cell-1: .............. ",
-    " Qmax Cell-2:                ",
-    " Qmax Cell-3: .............. ",
-};
 
 // The R_a table of cell k: subcommand 0x01NN with NN = (base + 64 k) / 32.
 constexpr int raFlagFetch(int raBase, int cell) { return 0x0100 | (raBase + 64 * cell) / 32; }
 
+// A value fetched through ManufacturerBlockAccess.
+constexpr Field fetched(const char* name, int subcommand, Unit unit = Unit::None)
+{
+    return {.name = name, .command = subcommand, .source = Source::Subcommand, .unit = unit};
+}
+
+// What a fetch gave: the reply must echo the subcommand and carry `payloadBytes` after it.
+Outcome fetchOutcome(int subcommand, int count, std::span<const std::uint8_t> reply, std::size_t payloadBytes)
+{
+    const Outcome outcome = blockOutcome(count, 2 + payloadBytes);
+    if (outcome.ok() && littleEndianWord(reply, 0) != subcommand)
+        return {Outcome::Kind::NoEcho, count};
+    return outcome;
+}
+
 // Identity words: a fetch, then two payload bytes, high byte first.
 struct IdentityRow {
     int fetch;
+    const char* field;
     const char* label;
     Colour labelColour;
     std::size_t firstByte;
@@ -116,14 +129,14 @@ struct IdentityRow {
 };
 
 constexpr IdentityRow kIdentityRows[] = {
-    {.fetch = 0x0001, .label = " Device Type(0x0001) :...... ", .labelColour = Yellow, .firstByte = 1,
+    {.fetch = 0x0001, .field = "device_type", .label = " Device Type(0x0001) :...... ", .labelColour = Yellow, .firstByte = 1,
      .secondByte = 0, .valueColour = LightRed},
     // The firmware version shows bytes 2 and 3, in this order.
-    {.fetch = 0x0002, .label = " Firmware Version(0x0002) :. ", .labelColour = LightCyan, .firstByte = 2,
+    {.fetch = 0x0002, .field = "firmware_version", .label = " Firmware Version(0x0002) :. ", .labelColour = LightCyan, .firstByte = 2,
      .secondByte = 3, .valueColour = BrightWhite},
-    {.fetch = 0x0003, .label = " Hardware Version(0x0003) :. ", .labelColour = LightMagenta, .firstByte = 1,
+    {.fetch = 0x0003, .field = "hardware_version", .label = " Hardware Version(0x0003) :. ", .labelColour = LightMagenta, .firstByte = 1,
      .secondByte = 0, .valueColour = LightCyan},
-    {.fetch = 0x0006, .label = " Chemistry ID(0x0006) :..... ", .labelColour = BrightWhite, .firstByte = 1,
+    {.fetch = 0x0006, .field = "chemistry_id", .label = " Chemistry ID(0x0006) :..... ", .labelColour = BrightWhite, .firstByte = 1,
      .secondByte = 0, .valueColour = Yellow},
 };
 
@@ -132,7 +145,8 @@ constexpr IdentityRow kIdentityRows[] = {
 // True when the gauge runs its boot ROM; the screen then ends after the notice.
 bool inBootMode()
 {
-    BootRom = readWord(kRelativeStateOfCharge) > kBootModeAbove ? 1 : 0;
+    BootRom = readWord(kRelativeStateOfCharge.command) > kBootModeAbove ? 1 : 0;
+    reportMode(BootRom ? ReportMode::BootRom : ReportMode::Normal);
     if (BootRom)
         printBootRomNotice();
     return BootRom != 0;
@@ -140,48 +154,60 @@ bool inBootMode()
 
 void printStandardRegisters(std::int32_t designCapacity, bool tenMilliwattHours)
 {
-    capacityLine(Yellow, " Design Capacity:            ", BrightWhite, designCapacity, tenMilliwattHours);
-    capacityLine(LightCyan, " Full Charge Capacity:...... ", Yellow, readWord(0x10), tenMilliwattHours);
-    labelValue(LightMagenta, " Cycle Count:                ", BrightWhite, "%u\n", asUnsigned(readWord(0x17)));
+    capacityLine(kDesignCapacity, Yellow, " Design Capacity:            ", BrightWhite, designCapacity,
+                 tenMilliwattHours);
+    capacityLine(kFullChargeCapacity, LightCyan, " Full Charge Capacity:...... ", Yellow, readWord(0x10),
+                 tenMilliwattHours);
+    labelValue(LightMagenta, " Cycle Count:                ", BrightWhite, "%u\n",
+               shownWord(kCycleCount, readWord(0x17)));
     printManufactureDate(readWord(0x1B));
-    labelValue(Yellow, " Design Voltage:             ", BrightWhite, "%u mV\n", asUnsigned(readWord(0x19)));
-    printNameBlock(0x20, buf, kNoSleep, LightRed, " Manufacturer Name:......... ", LightRed);
-    printNameBlock(0x21, buf, kNoSleep, LightGreen, " Device Name:                ", LightGreen);
+    labelValue(Yellow, " Design Voltage:             ", BrightWhite, "%u mV\n",
+               shownWord(kDesignVoltage, readWord(0x19)));
+    printNameBlock(kManufacturerName, buf, kNoSleep, LightRed, " Manufacturer Name:......... ", LightRed);
+    printNameBlock(kDeviceName, buf, kNoSleep, LightGreen, " Device Name:                ", LightGreen);
     // The serial number alone follows its label without a colour selection of its own.
-    labelValueInOneSelection(LightCyan, " Serial Number:............. ", "%04X HEX\n", asUnsigned(readWord(0x1C)));
-    labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n", asUnsigned(readWord(0x15)));
-    labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n", asUnsigned(readWord(0x14)));
-    printNameBlock(0x22, buf, kNoSleep, LightMagenta, " Device Chemistry:           ", LightMagenta);
-    colourPrint(LightCyan, " Temperature:............... %02.02f C\n", static_cast<double>(celsius(readWord(0x08))));
-    labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", asUnsigned(readWord(0x09)));
-    labelValue(BrightWhite, " Current:................... ", BrightWhite, "%d mA\n", signedCurrent(readWord(0x0A)));
-    colourPrint(LightCyan, " RelativeSOC                 %u %%\n", asUnsigned(readWord(kRelativeStateOfCharge)));
-    colourPrint(LightCyan, " AbsoluteSOC................ %u %%\n", asUnsigned(readWord(0x0E)));
-    capacityLine(Yellow, " Remaining Capacity:         ", LightMagenta, readWord(0x0F), tenMilliwattHours);
+    labelValueInOneSelection(LightCyan, " Serial Number:............. ", "%04X HEX\n",
+                             shownWord(kSerialNumber, readWord(0x1C)));
+    labelValue(Yellow, " Charging Voltage:           ", Yellow, "%u mV\n",
+               shownWord(kChargingVoltage, readWord(0x15)));
+    labelValue(BrightWhite, " Charging Current:.......... ", BrightWhite, "%u mA\n",
+               shownWord(kChargingCurrent, readWord(0x14)));
+    printNameBlock(kDeviceChemistry, buf, kNoSleep, LightMagenta, " Device Chemistry:           ", LightMagenta);
+    colourPrint(LightCyan, " Temperature:............... %02.02f C\n", shownCelsius(kTemperature, readWord(0x08)));
+    labelValue(Yellow, " Voltage:                    ", Yellow, "%u mV\n", shownWord(kVoltage, readWord(0x09)));
+    labelValue(BrightWhite, " Current:................... ", BrightWhite, "%d mA\n",
+               shownCurrent(kCurrent, readWord(0x0A)));
+    colourPrint(LightCyan, " RelativeSOC                 %u %%\n",
+                shownWord(kRelativeStateOfCharge, readWord(kRelativeStateOfCharge.command)));
+    colourPrint(LightCyan, " AbsoluteSOC................ %u %%\n", shownWord(kAbsoluteStateOfCharge, readWord(0x0E)));
+    capacityLine(kRemainingCapacity, Yellow, " Remaining Capacity:         ", LightMagenta, readWord(0x0F),
+                 tenMilliwattHours);
 }
 
 // BatteryStatus and BatteryMode: plain Smart Battery words, one flag line each.
 void printWordStatusRegisters()
 {
-    tempWord = asUnsigned(readWordAside(0x16));
+    const int batteryStatus = readWordAside(0x16);
+    tempWord = asUnsigned(batteryStatus);
     labelValue(LightCyan, " BatteryStatus (0x16):...... ", Yellow, "%04X Hex\n", tempWord);
-    printFlagLines(tempWord, 2, kBatteryStatusFlags, LineRule::Always);
+    printFlagRegister(kBatteryStatus, wordOutcome(batteryStatus), tempWord, 2, kBatteryStatusFlags, LineRule::Always);
     colourDivider(LightMagenta, kDivider);
 
     readWord(0x03, 0);
     labelValue(LightCyan, " BatteryMode (0x03):........ ", Yellow, "%04X Hex\n", asUnsigned(status));
-    printFlagLines(asUnsigned(status), 2, kBatteryModeFlags, LineRule::Always);
+    printFlagRegister(kBatteryMode, wordOutcome(status), asUnsigned(status), 2, kBatteryModeFlags, LineRule::Always);
     colourDivider(LightMagenta, kDivider);
 }
 
 void printFetchedStatusRegisters(std::span<std::uint8_t> reply)
 {
     for (const StatusRow& row : kStatusRows) {
-        fetchSubcommand(row.fetch, reply, buf);
+        const int count = fetchSubcommand(row.fetch, reply, buf);
         colourPrint(LightCyan, "%s", row.label);
         setColour(Yellow);
         printRawHex(buf, row.width);
-        printFlagLines(payloadValue(buf, row.width), row.width, row.names, row.lines, row.noFlags);
+        printFlagRegister(fetched(row.field, row.fetch), fetchOutcome(row.fetch, count, reply, row.width),
+                          payloadValue(buf, row.width), row.width, row.names, row.lines, row.noFlags);
         if (row.then == Then::SealProbe) {
             PrintSealUnsealDevicez40();
             // At full access the security keys are fetched; nothing of them is shown.
@@ -208,19 +234,29 @@ void printGaugingData(std::span<std::uint8_t> reply)
     fetchSubcommand(kFetchDeviceType, reply, buf);
     const QmaxLayout& layout = qmaxLayoutFor(littleEndianWord(buf, 0));
 
-    fetchSubcommand(layout.fetch, reply, buf);
+    const int count = fetchSubcommand(layout.fetch, reply, buf);
     std::array<std::uint16_t, 5> qmax{};
     for (std::size_t k = 0; k < qmax.size(); ++k)
         qmax[k] = littleEndianWord(buf, layout.qmaxAt[k]);
     const std::uint8_t updateStatus = buf[layout.updateStatusAt];
+    // Each value needs the reply to reach its own bytes.
+    const auto outcomeTo = [&](std::size_t end) { return fetchOutcome(layout.fetch, count, reply, end); };
 
-    labelValue(LightCyan, " Update Status: ............ ", Yellow, "%u\n", unsigned{updateStatus});
-    for (std::size_t k = 0; k < std::size(kQmaxCellLabels); ++k)
-        labelValue(LightGreen, kQmaxCellLabels[k], BrightWhite, "%04u mah\n", unsigned{qmax[k]});
-    labelValue(BrightWhite, " Qmax Pack:                  ", LightMagenta, "%04u mah\n", unsigned{qmax[4]});
+    labelValue(LightCyan, " Update Status: ............ ", Yellow, "%u\n",
+               shownPart(fetched("update_status", layout.fetch), outcomeTo(layout.updateStatusAt + 1), updateStatus));
+    for (std::size_t k = 0; k < std::size(kQmaxCellRows); ++k)
+        labelValue(LightGreen, kQmaxCellRows[k].label, BrightWhite, "%04u mah\n",
+                   shownPart(fetched(kQmaxCellRows[k].field, layout.fetch, Unit::MilliampereHour),
+                             outcomeTo(layout.qmaxAt[k] + 2), qmax[k]));
+    labelValue(BrightWhite, " Qmax Pack:                  ", LightMagenta, "%04u mah\n",
+               shownPart(fetched("qmax_pack", layout.fetch, Unit::MilliampereHour), outcomeTo(layout.qmaxAt[4] + 2),
+                         qmax[4]));
 
     for (int cell = 0; cell < 4; ++cell) {
-        fetchSubcommand(raFlagFetch(layout.raBase, cell), reply, buf);
+        const int raFetch = raFlagFetch(layout.raBase, cell);
+        const int raCount = fetchSubcommand(raFetch, reply, buf);
+        shownPart(fetched(kRaFlagFields[cell], raFetch), fetchOutcome(raFetch, raCount, reply, 2),
+                  littleEndianWord(buf, 0));
         colourPrint(LightCyan, " Cell-");
         colourPrint(Yellow, "%01x", asUnsigned(cell));
         colourPrint(LightCyan, " R_a flag:            ");
@@ -234,7 +270,10 @@ void printGaugingData(std::span<std::uint8_t> reply)
 void printIdentity(std::span<std::uint8_t> reply)
 {
     for (const IdentityRow& row : kIdentityRows) {
-        fetchSubcommand(row.fetch, reply, buf);
+        const int count = fetchSubcommand(row.fetch, reply, buf);
+        const std::size_t needed = std::max(row.firstByte, row.secondByte) + 1;
+        shownPart(fetched(row.field, row.fetch), fetchOutcome(row.fetch, count, reply, needed),
+                  static_cast<std::uint32_t>(buf[row.firstByte] << 8 | buf[row.secondByte]));
         labelValue(row.labelColour, row.label, row.valueColour, "%02X%02X Hex\n", buf[row.firstByte],
                    buf[row.secondByte]);
     }
@@ -252,10 +291,10 @@ constexpr SealState kSealStates[] = {
 void PrintSealUnsealDevicez40()
 {
     std::array<std::uint8_t, kProbeReplyBytes> reply{};
-    fetchSubcommand(kFetchOperationStatus, reply, buf);
+    const int count = fetchSubcommand(kFetchOperationStatus, reply, buf);
     colourDivider(LightMagenta, kDivider);
     // The security mode: OperationStatus SEC1 (bit 9) and SEC0 (bit 8).
-    printSealState(buf[1] & 0x03, kSealStates);
+    printSealState(buf[1] & 0x03, kSealStates, fetchOutcome(kFetchOperationStatus, count, reply, 2));
     colourDivider(LightMagenta, kDivider);
 }
 
@@ -270,13 +309,15 @@ void bq40z()
     const std::int32_t designCapacity = readWord(0x18, 0);
     printStandardRegisters(designCapacity, tenMilliwattHours);
     printCellVoltages();
-    labelValue(LightGreen, " Specification Info:........ ", LightMagenta, "%04x Hex\n", asUnsigned(readWord(0x1A)));
+    labelValue(LightGreen, " Specification Info:........ ", LightMagenta, "%04x Hex\n",
+               shownWord(kSpecificationInfo, readWord(0x1A)));
     colourDivider(LightMagenta, kDivider);
 
     printWordStatusRegisters();
     printFetchedStatusRegisters(reply);
 
-    labelValue(LightCyan, " Max Error:                  ", BrightWhite, "%u %%\n", asUnsigned(readWord(0x0C, 1)));
+    labelValue(LightCyan, " Max Error:                  ", BrightWhite, "%u %%\n",
+               shownWord(kMaxError, readWord(0x0C, 1)));
     if (StUnsealDevice != 0)
         printGaugingData(reply);
     colourDivider(LightMagenta, kDivider);

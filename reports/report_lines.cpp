@@ -5,6 +5,7 @@
 
 #include "adapter/transactions.h"
 #include "console/state.h"
+#include "reports/sbs_fields.h"
 
 namespace kestran {
 namespace {
@@ -20,11 +21,11 @@ constexpr std::uint32_t widthMask(std::size_t widthBytes)
 }
 
 // The names of one half, as its own line when any of its bits is set.
-void printHalfLine(std::uint32_t value, std::uint32_t half, std::span<const FlagName> names)
+void printHalfLine(std::uint32_t value, std::uint32_t half, std::span<const FlagName> names, PrintedNames* printed)
 {
     if ((value & half) == 0)
         return;
-    printFlags(value & half, names);
+    printFlags(value & half, names, printed);
     print("\n");
 }
 
@@ -46,26 +47,49 @@ void printBootRomNotice()
     colourDivider(LightCyan, kReportDivider);
 }
 
-void printSealState(std::uint32_t bits, std::span<const SealState> states)
+void printSealState(std::uint32_t bits, std::span<const SealState> states, Outcome outcome)
 {
     for (const SealState& state : states) {
         if (state.bits == bits) {
             colourLine(state.colour, "%s", state.line);
             StUnsealDevice = state.unsealDevice;
+            if (ReportSink* sink = reportSink())
+                sink->sealState(outcome.ok() ? state.unsealDevice : -1);
             return;
+        }
+    }
+    if (ReportSink* sink = reportSink())
+        sink->sealState(-1);
+}
+
+void printFlags(std::uint32_t value, std::span<const FlagName> names, PrintedNames* printed)
+{
+    for (const FlagName& flag : names) {
+        if (value & flag.mask) {
+            print("%s", flag.name);
+            if (printed)
+                printed->add(flag.name);
         }
     }
 }
 
-void printFlags(std::uint32_t value, std::span<const FlagName> names)
+void reportFlagRegister(const Field& field, Outcome outcome, std::uint32_t value, std::size_t widthBytes,
+                        const PrintedNames& printed)
 {
-    for (const FlagName& flag : names)
-        if (value & flag.mask)
-            print("%s", flag.name);
+    if (ReportSink* sink = reportSink())
+        sink->flagRegister(field, outcome, value & widthMask(widthBytes), printed.names());
+}
+
+void printFlagRegister(const Field& field, Outcome outcome, std::uint32_t value, std::size_t widthBytes,
+                       std::span<const FlagName> names, LineRule rule, NoFlags noFlags)
+{
+    PrintedNames printed;
+    printFlagLines(value, widthBytes, names, rule, noFlags, &printed);
+    reportFlagRegister(field, outcome, value, widthBytes, printed);
 }
 
 void printFlagLines(std::uint32_t value, std::size_t widthBytes, std::span<const FlagName> names, LineRule rule,
-                    NoFlags noFlags)
+                    NoFlags noFlags, PrintedNames* printed)
 {
     value &= widthMask(widthBytes);
     const std::uint32_t lower = value & 0xFFFF;
@@ -73,7 +97,7 @@ void printFlagLines(std::uint32_t value, std::size_t widthBytes, std::span<const
     setColour(LightRed);
     switch (rule) {
     case LineRule::Always:
-        printFlags(value, names);
+        printFlags(value, names, printed);
         if (noFlags == NoFlags::Inline) {
             setColour(LightGreen);
             if (value == 0)
@@ -82,15 +106,15 @@ void printFlagLines(std::uint32_t value, std::size_t widthBytes, std::span<const
         print("\n");
         break;
     case LineRule::WhenNonZero:
-        printHalfLine(value, value, names);
+        printHalfLine(value, value, names, printed);
         break;
     case LineRule::PerHalf:
-        printHalfLine(value, upper, names);
-        printHalfLine(value, lower, names);
+        printHalfLine(value, upper, names, printed);
+        printHalfLine(value, lower, names, printed);
         break;
     case LineRule::PerHalfLowFirst:
-        printHalfLine(value, lower, names);
-        printHalfLine(value, upper, names);
+        printHalfLine(value, lower, names, printed);
+        printHalfLine(value, upper, names, printed);
         break;
     }
     if (noFlags == NoFlags::OwnLine) {
@@ -128,17 +152,28 @@ void labelValueInOneSelection(Colour colour, const char* label, const char* form
     va_end(args);
 }
 
-void capacityLine(Colour labelColour, const char* label, Colour valueColour, std::int32_t value,
+void capacityLine(const Field& field, Colour labelColour, const char* label, Colour valueColour, std::int32_t value,
                   bool tenMilliwattHours)
 {
+    Field shownIn = field;
+    shownIn.unit = tenMilliwattHours ? Unit::TenMilliwattHour : Unit::MilliampereHour;
+    shownWord(shownIn, value);
     if (tenMilliwattHours)
         labelValue(labelColour, label, valueColour, "%u0 mWh\n", asUnsigned(value));
     else
         labelValue(labelColour, label, valueColour, "%u mAh\n", asUnsigned(value));
 }
 
+Shown shownDate(std::int32_t word)
+{
+    const Date date = manufactureDate(word);
+    return {.kind = Shown::Kind::Date, .year = date.year, .month = date.month, .day = date.day};
+}
+
 void printManufactureDate(std::int32_t word)
 {
+    if (ReportSink* sink = reportSink())
+        sink->value(sbs::kManufactureDate, wordOutcome(word), word, shownDate(word));
     const Date date = manufactureDate(word);
     colourPrint(LightCyan, " Manufacture Date:..... ");
     colourPrint(Yellow, "%04x ", asUnsigned(word));
@@ -148,7 +183,7 @@ void printManufactureDate(std::int32_t word)
 void printTemperature(Colour labelColour, Colour valueColour, std::int32_t tenthsOfKelvin)
 {
     labelValue(labelColour, " Temperature:............... ", valueColour, "%02.02f C\n",
-               static_cast<double>(celsius(tenthsOfKelvin)));
+               shownCelsius(sbs::kTemperature, tenthsOfKelvin));
 }
 
 void printBlockText(std::span<const std::uint8_t> block, int count)
@@ -157,10 +192,10 @@ void printBlockText(std::span<const std::uint8_t> block, int count)
     printDeviceText(block.first(shown));
 }
 
-void printNameBlock(int command, std::span<std::uint8_t> buffer, int sleepMs, Colour labelColour, const char* label,
-                    Colour valueColour)
+void printNameBlock(const Field& field, std::span<std::uint8_t> buffer, int sleepMs, Colour labelColour,
+                    const char* label, Colour valueColour)
 {
-    readBlock(command, buffer, sleepMs);
+    reportBlock(field, readBlock(field.command, buffer, sleepMs), buffer);
     colourPrint(labelColour, "%s", label);
     setColour(valueColour);
     printBlockText(buffer, status);
@@ -187,12 +222,19 @@ std::uint32_t deltaCapacityPercent(std::int32_t design, std::int32_t full)
 
 void printDeltaCapacity()
 {
-    const std::int32_t design = readWordAside(0x18);
-    const std::int32_t full = readWordAside(0x10);
+    const std::int32_t design = readWordAside(sbs::kDesignCapacity.command);
+    const std::int32_t full = readWordAside(sbs::kFullChargeCapacity.command);
+    const bool below = design > full;
+    const std::uint32_t percent = deltaCapacityPercent(design, full);
+    if (ReportSink* sink = reportSink()) {
+        const Outcome outcome = wordOutcome(design < 0 ? design : full);
+        const std::int64_t signedPercent = below ? -std::int64_t{percent} : std::int64_t{percent};
+        sink->value(sbs::kDeltaCapacity, outcome, signedPercent, {.integer = signedPercent});
+    }
     colourPrint(LightCyan, " Delta-Capacity ");
     colourPrint(BrightWhite, "(DesCap-FCC):    ");
-    colourPrint(Yellow, "%c", design > full ? '-' : '+');
-    print("%u %%      \n", deltaCapacityPercent(design, full));
+    colourPrint(Yellow, "%c", below ? '-' : '+');
+    print("%u %%      \n", percent);
 }
 
 }  // namespace kestran

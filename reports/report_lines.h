@@ -1,14 +1,17 @@
 // Shapes that every gauge report repeats: the report header, flag names walked
 // from a table with the line rule as data, raw register values, label/value
 // rows, capacity rows, the standard decodings, device text and the
-// Delta-Capacity line. Nothing here allocates.
+// Delta-Capacity line. Each row that shows a value hands it to the report
+// sink as well (reports/report_sink.h). Nothing here allocates.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "console/screen.h"
+#include "reports/report_sink.h"
 
 namespace kestran {
 
@@ -31,9 +34,25 @@ struct FlagName {
     const char* name;
 };
 
+// The names (and field texts) a register's lines printed, in their order.
+class PrintedNames {
+public:
+    void add(const char* name)
+    {
+        if (count_ < names_.size())
+            names_[count_++] = name;
+    }
+    std::span<const char* const> names() const { return std::span(names_).first(count_); }
+
+private:
+    std::array<const char*, 40> names_{};  // more than any register has bits and fields
+    std::size_t count_ = 0;
+};
+
 // The names of the bits of `value` that are set, in table order (tables list
-// the highest bit first). No colour change and no line end: the caller owns both.
-void printFlags(std::uint32_t value, std::span<const FlagName> names);
+// the highest bit first), each also added to `printed` when given. No colour
+// change and no line end: the caller owns both.
+void printFlags(std::uint32_t value, std::span<const FlagName> names, PrintedNames* printed = nullptr);
 
 // Where a register's flag lines end.
 enum class LineRule {
@@ -57,7 +76,16 @@ enum class NoFlags {
 // beyond the width are not part of the register: they are neither named nor
 // tested for zero.
 void printFlagLines(std::uint32_t value, std::size_t widthBytes, std::span<const FlagName> names, LineRule rule,
-                    NoFlags noFlags = NoFlags::None);
+                    NoFlags noFlags = NoFlags::None, PrintedNames* printed = nullptr);
+
+// A register's value beside the names its lines printed, to the sink: the
+// value as wide as the register.
+void reportFlagRegister(const Field& field, Outcome outcome, std::uint32_t value, std::size_t widthBytes,
+                        const PrintedNames& printed);
+
+// The flag lines of a register, and the register to the sink.
+void printFlagRegister(const Field& field, Outcome outcome, std::uint32_t value, std::size_t widthBytes,
+                       std::span<const FlagName> names, LineRule rule, NoFlags noFlags = NoFlags::None);
 
 // --- seal state ------------------------------------------------------------------
 
@@ -72,8 +100,9 @@ struct SealState {
 
 // The line of the row whose bits match `bits`, and its state into
 // StUnsealDevice; bits no row names print nothing and keep the state of the
-// previous probe, of whichever screen.
-void printSealState(std::uint32_t bits, std::span<const SealState> states);
+// previous probe, of whichever screen. The sink hears the state found, or
+// none when the probe's read went as `outcome` says it did not.
+void printSealState(std::uint32_t bits, std::span<const SealState> states, Outcome outcome);
 
 // --- registers inside blocks ---------------------------------------------------
 
@@ -104,6 +133,23 @@ constexpr std::uint32_t payloadValue(std::span<const std::uint8_t> payload, std:
 // "%02X%02X%02X Hex\n" or "%02X%02X Hex\n" for 4, 3 or 2 bytes.
 void printRawHex(std::span<const std::uint8_t> payload, std::size_t widthBytes);
 
+// --- gauging data ------------------------------------------------------------------
+
+// Qmax of each cell as the bq30z55 and bq40z50 screens label it. The screen
+// counts cells from 0, the data sheet (and so the data) from 1.
+struct QmaxRow {
+    const char* field;
+    const char* label;
+};
+inline constexpr QmaxRow kQmaxCellRows[] = {
+    {.field = "qmax_cell_1", .label = " Qmax Cell-0:                "},
+    {.field = "qmax_cell_2", .label = " Qmax Cell-1: .............. "},
+    {.field = "qmax_cell_3", .label = " Qmax Cell-2:                "},
+    {.field = "qmax_cell_4", .label = " Qmax Cell-3: .............. "},
+};
+// Each cell's R_a flag word, the first entry of its R_a table, as the data names it.
+inline constexpr const char* kRaFlagFields[] = {"ra_cell_1_0", "ra_cell_2_0", "ra_cell_3_0", "ra_cell_4_0"};
+
 // --- label and value -----------------------------------------------------------
 
 // A label, then a formatted value, each piece after its own colour selection
@@ -116,7 +162,8 @@ void labelValueInOneSelection(Colour colour, const char* label, const char* form
 
 // A capacity row: BatteryMode bit 15 set means the gauge counts in 10 mWh, so
 // the raw value gets a trailing 0 and the unit mWh; otherwise it is mAh.
-void capacityLine(Colour labelColour, const char* label, Colour valueColour, std::int32_t value,
+// The sink hears the value in the unit shown.
+void capacityLine(const Field& field, Colour labelColour, const char* label, Colour valueColour, std::int32_t value,
                   bool tenMilliwattHours);
 constexpr std::uint32_t kCapacityModeBit = 0x8000;  // BatteryMode CapM
 constexpr bool inTenMilliwattHours(std::int32_t batteryMode)
@@ -137,6 +184,8 @@ constexpr Date manufactureDate(std::int32_t word)
 // " Manufacture Date:..... " in light cyan, the raw word "%04x " in yellow, the
 // date "%u.%02u.%02u\n" in light cyan: the same line in every report.
 void printManufactureDate(std::int32_t word);
+// The date as the data gives it.
+Shown shownDate(std::int32_t word);
 
 // Temperature comes in 0.1 K; shown in degrees Celsius, rounded to single precision.
 constexpr float celsius(std::int32_t tenthsOfKelvin) { return static_cast<float>(tenthsOfKelvin * 0.1 - 273.15); }
@@ -153,11 +202,11 @@ constexpr int signedCurrent(std::int32_t word) { return static_cast<std::int16_t
 // characters; a count below 0 prints nothing, one beyond the buffer stops at its end.
 void printBlockText(std::span<const std::uint8_t> block, int count);
 
-// A name block's row: Block Read `command` into `buffer` (count into
-// `status`), the pause, the label, then the block's characters after their own
-// colour selection, and the line end.
-void printNameBlock(int command, std::span<std::uint8_t> buffer, int sleepMs, Colour labelColour, const char* label,
-                    Colour valueColour);
+// A name block's row: Block Read of the field's command into `buffer` (count
+// into `status`), the pause, the label, then the block's characters after
+// their own colour selection, and the line end.
+void printNameBlock(const Field& field, std::span<std::uint8_t> buffer, int sleepMs, Colour labelColour,
+                    const char* label, Colour valueColour);
 
 // Prints `tempStr` as a line up to its first zero byte (at most its 64 bytes),
 // then clears all of it with `i`, so the next chemistry read is terminated
@@ -173,6 +222,7 @@ std::uint32_t deltaCapacityPercent(std::int32_t design, std::int32_t full);
 
 // Reads DesignCapacity and FullChargeCapacity (no pause, `status` untouched)
 // and prints the Delta-Capacity line; the closing divider is the caller's.
+// The sink hears the signed percentage.
 void printDeltaCapacity();
 
 }  // namespace kestran

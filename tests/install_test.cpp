@@ -90,7 +90,7 @@ std::vector<std::string> helpOptions()
 TEST(Help, HasTheUsualLayout)
 {
     const std::string help = helpText();
-    EXPECT_EQ(help.rfind("Usage: kestran [OPTION]...\n", 0), 0u);
+    EXPECT_EQ(help.rfind("Usage: kestran [OPTION]... [COMMAND [ARGUMENT]...]\n", 0), 0u);
     const std::size_t options = help.find("\n\nOptions:\n");
     const std::size_t packs = help.find("\n\nBuilt-in packs:\n");
     const std::size_t more = help.find("\n\nMenu keys, pack format and exit statuses: 'man kestran'");
@@ -210,6 +210,16 @@ TEST_F(CompletionTest, OffersTheOptionsAndTheArgumentsOfSimulateAndI2c)
         {{"kestran", "--i2c", ""}, busesInDev()},
         {{"kestran", "--i2c", "bq"}, {}},
         {{"kestran", "--i2c", "=", "bq"}, {}},
+        {{"kestran", "rep"}, {"report"}},
+        {{"kestran", "--simulate", "bq40z50", "i"}, {"identify"}},
+        {{"kestran", "report", ""}, {"auto", "bq20z", "bq30z55", "bq40z50", "bq9000"}},
+        {{"kestran", "report", "bq20z", "--j"}, {"--json"}},
+        {{"kestran", "report", "bq20z", "--pec", ""}, {"off", "on"}},
+        {{"kestran", "identify", "--p"}, {}},
+        {{"kestran", "health", "--f"}, {"--family", "--force"}},
+        {{"kestran", "health", "--family", "bq3"}, {"bq30z55"}},
+        {{"kestran", "--color", "a"}, {"always", "auto"}},
+        {{"kestran", "--color=n"}, {"--color=never"}},
     };
     ASSERT_NE(packsStartingWith("bq40").size(), 0u);
     for (const auto& c : cases) {

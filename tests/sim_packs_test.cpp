@@ -28,6 +28,7 @@ constexpr Family kFamilies[] = {
     {"bq30z55", CellSource::Words3F3C},
     {"bq40z50", CellSource::Words3F3C},
     {"bq9000", CellSource::ManufacturerData},
+    {"sbs", CellSource::Words3F3C},  // a gauge of no known chip: the generic report's
 };
 
 const Family* familyOf(std::string_view name)
@@ -105,8 +106,10 @@ TEST(BuiltinPacks, ParseAndAreNamedForTheirFamily)
                                                         "bq9000-boot0502", "bq9000-boot9002",
                                                         "bq9000-calib", "bq9000-unknown",
                                                         "bq40z50-4695", "bq40z50-9d80", "bq40z50-boot",
-                                                        "bq40z50-full", "bq40z50-unsealed", "bq20z-charge",
-                                                        "bq30z55-cycle", "bq40z50-discharge", "bq9000-weak-cell"));
+                                                        "bq40z50-full", "bq40z50-unsealed", "sbs-unknown",
+                                                        "bq40z50-pf", "bq20z-worn", "bq30z55-imbalance",
+                                                        "bq9000-hot", "bq20z-charge", "bq30z55-cycle",
+                                                        "bq40z50-discharge", "bq9000-weak-cell"));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(findBuiltinPack(kDefaultPack), nullptr);
 }

@@ -126,6 +126,37 @@ TEST_F(KestranExe, SimulatesAGaugeWithoutAnyLibrary)
     EXPECT_TRUE(run.out.ends_with(kMenuEnd));
 }
 
+TEST_F(KestranExe, CommandsPrintOnceAndEndWithTheirExitBits)
+{
+    const std::string exe = install("commands");
+    // report: the menu key's screen, through a pipe without colours.
+    const ProcessRun menu = runProcess(exe, {"--simulate", "bq40z50"}, "3\n0\n", work);
+    const std::string choice = "YOUR CHOICE: ";
+    const std::size_t start = menu.out.find(choice) + choice.size();
+    const std::string screen = menu.out.substr(start, menu.out.find("Press any key", start) - start);
+    const ProcessRun report = runProcess(exe, {"--simulate", "bq40z50", "report", "bq40z50"}, "", work);
+    EXPECT_EQ(report.exitCode, 0u) << report.errors;
+    EXPECT_EQ(report.out, screen);
+
+    const struct {
+        std::vector<std::string> args;
+        unsigned exitCode;
+        std::string starts;
+    } cases[] = {
+        {{"--simulate", "bq40z50", "identify"}, 0, "Gauge: bq40z50, menu key 3, confidence high\r\n"},
+        {{"--simulate", "bq40z50", "identify", "--json"}, 0, "{"},
+        {{"--simulate", "bq20z-worn", "health"}, 16, "Pack: bq20z"},
+        {{"--simulate", "sbs-unknown", "report", "auto", "--json"}, 32, "{"},
+        {{"--simulate", "bq20z", "report", "5"}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const ProcessRun run = runProcess(exe, c.args, "", work);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
+        EXPECT_EQ(run.out.rfind(c.starts, 0), 0u) << run.out.substr(0, 200);
+    }
+}
+
 TEST_F(KestranExe, OutputThatCannotBeWrittenEndsTheRunWithOneLineAndTheAdapterClosed)
 {
     const std::string exe = install("unwritable", standin);
