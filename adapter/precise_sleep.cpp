@@ -7,6 +7,26 @@ namespace {
 
 constexpr std::int64_t kNsPerMs = 1'000'000;
 
+// Blocks until the deadline less the margin, then relaxes until the deadline
+// has passed; `relaxOnce` relaxes even when it already has.
+std::int64_t waitUntil(std::int64_t start, std::int64_t deadline, bool relaxOnce, SleepClock& clock,
+                       WakeMargin& margin)
+{
+    const std::int64_t wakeAt = deadline - margin.ns();
+    if (wakeAt > start) {
+        clock.blockUntilNs(wakeAt);
+        margin.observe(clock.nowNs() - wakeAt);
+    }
+    std::int64_t now = clock.nowNs();
+    if (relaxOnce)
+        clock.relax();
+    while (now < deadline) {
+        clock.relax();
+        now = clock.nowNs();
+    }
+    return now;
+}
+
 }  // namespace
 
 void WakeMargin::observe(std::int64_t latenessNs)
@@ -21,20 +41,13 @@ void WakeMargin::observe(std::int64_t latenessNs)
 std::int64_t sleepPrecisely(unsigned ms, SleepClock& clock, WakeMargin& margin)
 {
     const std::int64_t start = clock.nowNs();
-    const std::int64_t deadline = start + static_cast<std::int64_t>(ms) * kNsPerMs;
-    const std::int64_t wakeAt = deadline - margin.ns();
-    if (wakeAt > start) {
-        clock.blockUntilNs(wakeAt);
-        margin.observe(clock.nowNs() - wakeAt);
-    }
-    std::int64_t now = clock.nowNs();
-    if (ms == 0)
-        clock.relax();
-    while (now < deadline) {
-        clock.relax();
-        now = clock.nowNs();
-    }
-    return now;
+    return waitUntil(start, start + static_cast<std::int64_t>(ms) * kNsPerMs, ms == 0, clock, margin);
+}
+
+std::int64_t sleepUntilPrecisely(std::int64_t deadlineNs, SleepClock& clock, WakeMargin& margin)
+{
+    const std::int64_t start = clock.nowNs();
+    return waitUntil(start, deadlineNs, deadlineNs <= start, clock, margin);
 }
 
 }  // namespace kestran

@@ -42,6 +42,14 @@ private:
 // before the deadline. 0 ms only relaxes once.
 std::int64_t sleepPrecisely(unsigned ms, SleepClock& clock, WakeMargin& margin);
 
+// The same to an absolute deadline on `clock`: returns at or after it; a
+// deadline already reached only relaxes once.
+std::int64_t sleepUntilPrecisely(std::int64_t deadlineNs, SleepClock& clock, WakeMargin& margin);
+
+// The system's monotonic clock that sleepRealMs sleeps on (one per thread on
+// Windows, where each keeps its own timer).
+SleepClock& systemSleepClock();
+
 // The same on the system's monotonic clock: CLOCK_MONOTONIC with this
 // thread's timer slack at its minimum (adapter/sleep_posix.cpp), or the
 // performance counter and a high-resolution timer (adapter/sleep_windows.cpp).

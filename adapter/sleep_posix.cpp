@@ -44,12 +44,17 @@ void minimiseTimerSlack()
 
 }  // namespace
 
-void sleepRealMs(unsigned ms)
+SleepClock& systemSleepClock()
 {
     minimiseTimerSlack();
     static MonotonicClock clock;
+    return clock;
+}
+
+void sleepRealMs(unsigned ms)
+{
     thread_local WakeMargin margin;
-    sleepPrecisely(ms, clock, margin);
+    sleepPrecisely(ms, systemSleepClock(), margin);
 }
 
 }  // namespace kestran

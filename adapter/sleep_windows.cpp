@@ -69,12 +69,17 @@ private:
 
 }  // namespace
 
-void sleepRealMs(unsigned ms)
+SleepClock& systemSleepClock()
 {
     // One clock (and timer) per thread: a waitable timer is not for sharing.
     thread_local PerformanceClock clock;
+    return clock;
+}
+
+void sleepRealMs(unsigned ms)
+{
     thread_local WakeMargin margin;
-    sleepPrecisely(ms, clock, margin);
+    sleepPrecisely(ms, systemSleepClock(), margin);
 }
 
 }  // namespace kestran

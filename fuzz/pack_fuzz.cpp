@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "adapter/clock.h"
 #include "console/state.h"
 #include "fuzz/checking_terminal.h"
 #include "reports/reports.h"
@@ -65,6 +66,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     checkAnswers(pack);
+
+    // A dynamic pack also runs on for an hour of its time, read as it goes.
+    if (pack.model) {
+        VirtualClock clock;
+        sim::SimulatedGauge running(pack, clock);
+        running.openDevice(kAdapterVendorId, kAdapterProductId);
+        running.enablePec(1);
+        RawBlock raw{};
+        for (int minute = 0; minute <= 60; minute += 6) {
+            clock.sleepUntilNs(minute * 60 * kClockNsPerSecond);
+            for (int command = 0x00; command <= 0x3F; ++command) {
+                const int word = running.readWord(kGaugeAddress, command);
+                if (word > 0xFFFF)
+                    finding("a word above 0xFFFF");
+                if (running.readBlock(kGaugeAddress, command, raw) > 255)
+                    finding("a block longer than 255 bytes");
+            }
+        }
+    }
 
     sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});
     fuzzing::CheckingTerminal terminal("00\n00\n");

@@ -20,11 +20,65 @@ std::uint64_t nextRandom(std::uint64_t& state)
     return z ^ (z >> 31);
 }
 
+// A virtual clock advanced by the pauses, each handed to a sleeper too.
+class SleeperClock final : public Clock {
+public:
+    explicit SleeperClock(SimulatedGauge::Sleeper sleeper) : sleeper_(std::move(sleeper)) {}
+    std::int64_t nowNs() override { return nowNs_; }
+    void sleepUntilNs(std::int64_t deadlineNs) override
+    {
+        const std::int64_t ahead = std::max<std::int64_t>(deadlineNs - nowNs_, 0);
+        sleeper_(static_cast<unsigned>((ahead + kClockNsPerMs - 1) / kClockNsPerMs));
+        nowNs_ = std::max(nowNs_, deadlineNs);
+    }
+
+private:
+    SimulatedGauge::Sleeper sleeper_;
+    std::int64_t nowNs_ = 0;
+};
+
 }  // namespace
 
 SimulatedGauge::SimulatedGauge(Pack pack, Sleeper sleeper)
-    : pack_(std::move(pack)), sleeper_(sleeper ? std::move(sleeper) : Sleeper(sleepRealMs)), random_(pack_.flakySeed)
+    : pack_(std::move(pack)),
+      ownedClock_(std::make_unique<SleeperClock>(sleeper ? std::move(sleeper) : Sleeper(sleepRealMs))),
+      clock_(ownedClock_.get()),
+      random_(pack_.flakySeed)
 {
+    if (pack_.model)
+        fuelGauge_ = std::make_unique<FuelGauge>(pack_);
+}
+
+SimulatedGauge::SimulatedGauge(Pack pack, Clock& clock)
+    : pack_(std::move(pack)), clock_(&clock), random_(pack_.flakySeed)
+{
+    if (pack_.model)
+        fuelGauge_ = std::make_unique<FuelGauge>(pack_);
+}
+
+SimulatedGauge::SimulatedGauge(Pack pack, std::unique_ptr<Clock> clock) : SimulatedGauge(std::move(pack), *clock)
+{
+    ownedClock_ = std::move(clock);
+}
+
+SimulatedGauge::~SimulatedGauge() = default;
+
+std::unique_ptr<SimulatedGauge> makeSimulatedGauge(Pack pack, unsigned speed)
+{
+    return std::make_unique<SimulatedGauge>(std::move(pack),
+                                            std::make_unique<RealClock>(std::clamp(speed, 1u, kMaxSimSpeed)));
+}
+
+void SimulatedGauge::catchUp()
+{
+    if (fuelGauge_)
+        fuelGauge_->advanceTo(clock_->nowNs());
+}
+
+const FuelGauge* SimulatedGauge::fuelGauge()
+{
+    catchUp();
+    return fuelGauge_.get();
 }
 
 int SimulatedGauge::openDevice(int vid, int pid)
@@ -70,11 +124,20 @@ int SimulatedGauge::readWord(int address, int command)
     if (const int refused = refusal(address))
         return refused;
     const Answer* answer = command == kManufacturerAccess ? selected(Via::MacWord, manufacturerAccess_) : nullptr;
-    if (!answer)
+    Register reg{Via::MacWord, manufacturerAccess_.value_or(0)};
+    if (!answer) {
         answer = pack_.find(Via::Word, command);
-    if (!answer)
-        return kBusFailure;
-    return answer->fails ? answer->failResult : answer->word;
+        reg = {Via::Word, command};
+    }
+    if (answer && answer->fails)
+        return answer->failResult;
+    if (fuelGauge_) {
+        catchUp();
+        const std::optional<int> packWord = answer ? std::optional<int>(answer->word) : std::nullopt;
+        if (const std::optional<int> modelled = fuelGauge_->word(reg, packWord))
+            return *modelled;
+    }
+    return answer ? answer->word : kBusFailure;
 }
 
 int SimulatedGauge::writeWord(int address, int command, int value)
@@ -99,25 +162,31 @@ int SimulatedGauge::readBlock(int address, int command, RawBlock& raw)
     if (const int refused = refusal(address))
         return refused;
     const Answer* answer = nullptr;
+    Register reg{};
     std::optional<int> echo;
     switch (command) {
     case kManufacturerData:
     case kManufacturerInput:
         answer = selected(Via::MacBlock, manufacturerAccess_);
+        reg = {Via::MacBlock, manufacturerAccess_.value_or(0)};
         break;
     case kStoredData:
         answer = selected(Via::Stored, storedSelection_);
+        reg = {Via::Stored, storedSelection_.value_or(0)};
         break;
     case kManufacturerBlockAccess:
         answer = selected(Via::BlockAccess, blockAccess_);
+        reg = {Via::BlockAccess, blockAccess_.value_or(0)};
         if (answer)
             echo = *blockAccess_;
         break;
     default:
         break;
     }
-    if (!answer)
+    if (!answer) {
         answer = pack_.find(Via::Block, command);
+        reg = {Via::Block, command};
+    }
     if (!answer)
         return kBusFailure;
     if (answer->fails)
@@ -137,6 +206,10 @@ int SimulatedGauge::readBlock(int address, int command, RawBlock& raw)
     }
     const std::size_t fromData = std::min(answer->data.size(), limit - count);
     std::copy_n(answer->data.begin(), fromData, raw.begin() + static_cast<std::ptrdiff_t>(count));
+    if (fuelGauge_) {
+        catchUp();
+        fuelGauge_->patchBlock(reg, std::span(raw).subspan(count, fromData));
+    }
     count += fromData;
     return static_cast<int>(count);
 }
@@ -152,6 +225,6 @@ int SimulatedGauge::writeBlock(int address, int command, std::span<const std::ui
     return kBusFailure;
 }
 
-void SimulatedGauge::sleepMs(unsigned ms) { sleeper_(ms); }
+void SimulatedGauge::sleepMs(unsigned ms) { sleepOn(*clock_, ms); }
 
 }  // namespace kestran::sim

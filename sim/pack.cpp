@@ -7,17 +7,15 @@
 #include <optional>
 
 #include "console/spelled.h"
+#include "sim/model_parse.h"
+#include "sim/pack_syntax.h"
 
 namespace kestran::sim {
 namespace {
 
-constexpr std::string_view kKinds = "about, pec, word, block, mac, stored, mba, fail, short, flaky or drop";
-
-struct Token {
-    std::string_view text;  // without its quotes when quoted
-    bool quoted = false;
-    std::size_t start = 0;  // offset in the line, quote included
-};
+constexpr std::string_view kKinds =
+    "about, pec, word, block, mac, stored, mba, fail, short, flaky, drop, or a dynamic pack's model or profile key "
+    "(cells, charge, discharge, rest...: see README.md)";
 
 std::string hex(int value, int digits)
 {
@@ -26,50 +24,7 @@ std::string hex(int value, int digits)
     return text;
 }
 
-// A token as an error message quotes it: control bytes spelled out (a pack file
-// must not drive the terminal it is reported on), long tokens cut. Built by
-// appending: GCC 12 at -O3 warns (wrongly) about overlapping copies in
-// `"literal" + std::string&&`.
-std::string shown(const Token& token)
-{
-    const char* quote = token.quoted ? "'\"" : "'";
-    std::string text = quote;
-    text += spelledOut(token.text, kShownWordBytes);
-    text += token.quoted ? "\"'" : "'";
-    return text;
-}
-
 bool isWordVia(Via via) { return via == Via::Word || via == Via::MacWord; }
-
-// Blanks separate tokens; text in double quotes is one token; # starts a comment.
-// Returns false on text without its closing quote. `content` ends before any comment.
-bool tokenize(std::string_view line, std::vector<Token>& tokens, std::string_view& content, std::string& reason)
-{
-    tokens.clear();
-    std::size_t at = 0;
-    for (;;) {
-        while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
-            ++at;
-        if (at == line.size() || line[at] == '#') {
-            content = line.substr(0, at);
-            return true;
-        }
-        if (line[at] == '"') {
-            const std::size_t close = line.find('"', at + 1);
-            if (close == std::string_view::npos) {
-                reason = "text has no closing double quote";
-                return false;
-            }
-            tokens.push_back({line.substr(at + 1, close - at - 1), true, at});
-            at = close + 1;
-        } else {
-            const std::size_t end = line.find_first_of(" \t#\"", at);
-            const std::size_t stop = end == std::string_view::npos ? line.size() : end;
-            tokens.push_back({line.substr(at, stop - at), false, at});
-            at = stop;
-        }
-    }
-}
 
 class LineParser {
 public:
@@ -119,33 +74,10 @@ bool LineParser::firstTime(std::string_view keyword)
     return fail(std::string(keyword) + " is given twice (first on line " + std::to_string(it->second) + ")");
 }
 
-// Hex with 0x, or decimal without leading zeros (so 0057 read from a hex dump
-// is not silently taken for fifty-seven); a minus sign when min is negative.
-// 64-bit throughout: a seed reaches 4294967295, past a Windows long.
 bool LineParser::number(const Token& token, std::int64_t min, std::int64_t max, std::int64_t& value,
                         std::string_view what, std::string_view range)
 {
-    std::string_view text = token.text;
-    const bool negative = !token.quoted && min < 0 && text.starts_with('-');
-    if (negative)
-        text.remove_prefix(1);
-    int base = 10;
-    if (text.starts_with("0x") || text.starts_with("0X")) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    std::uint64_t magnitude = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
-    if (token.quoted || text.empty() || end != text.data() + text.size() || error == std::errc::invalid_argument)
-        return fail(shown(token) + " is not a number");
-    if (base == 10 && text.size() > 1 && text[0] == '0')
-        return fail(shown(token) + " is ambiguous: write hex as 0x" + spelledOut(text, kShownWordBytes) +
-                    ", decimal without leading zeros");
-    const bool tooBig = error == std::errc::result_out_of_range || magnitude > static_cast<std::uint64_t>(max) + 1;
-    value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-    if (tooBig || value < min || value > max)
-        return fail(std::string(what) + " " + spelledOut(token.text, kShownWordBytes) + " is out of range (" + std::string(range) + ")");
-    return true;
+    return parseNumber(token, min, max, value, what, range, reason_);
 }
 
 bool LineParser::code(const Token& token, Via via, int& value)
@@ -414,6 +346,7 @@ bool parsePack(std::string_view text, std::string_view file, Pack& pack, PackErr
     std::map<std::string, int> once;
     std::vector<LineParser::Fault> faults;
     std::vector<Token> tokens;
+    ModelParser model;
     int lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
@@ -429,6 +362,11 @@ bool parsePack(std::string_view text, std::string_view file, Pack& pack, PackErr
             return false;
         if (tokens.empty())
             continue;
+        if (!tokens.front().quoted && ModelParser::takes(tokens.front().text)) {
+            if (!model.parse(tokens, lineNumber, error.reason))
+                return false;
+            continue;
+        }
         LineParser parser(pack, lineNumber, once);
         if (!parser.parse(tokens, content, error.reason))
             return false;
@@ -465,6 +403,9 @@ bool parsePack(std::string_view text, std::string_view file, Pack& pack, PackErr
         }
         answer.shortCount = fault.shortCount;
     }
+    error.line = 0;
+    if (!model.finish(pack, error.line, error.reason))
+        return false;
     error = PackError{};
     return true;
 }

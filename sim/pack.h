@@ -1,16 +1,19 @@
 // A battery pack as the simulated gauge knows it: what each read answers, the
-// selection that chooses an answer, and the faults to inject. Packs are plain
-// text, one register per line; parsePack reads that text and does no I/O.
+// selection that chooses an answer, the faults to inject, and for a dynamic
+// pack the model its changing registers follow. Packs are plain text, one
+// register or setting per line; parsePack reads that text and does no I/O.
 #pragma once
 
 #include <compare>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "adapter/smbus.h"
+#include "sim/model.h"
 
 namespace kestran::sim {
 
@@ -53,6 +56,9 @@ struct Pack {
     // (Read Word, Write Word, Block Read and Block Write count, from 1), with
     // the failure each returns: what a recording keeps of a bus that lost them.
     std::map<std::uint64_t, int> drops;
+    // A dynamic pack's cells, gauge and load profile; none for a pack whose
+    // every answer is written in the file.
+    std::optional<ModelSpec> model;
 
     const Answer* find(Via via, int code) const;
     bool answersAny(Via via) const;

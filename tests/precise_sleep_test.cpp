@@ -8,30 +8,13 @@
 #include <vector>
 
 #include "adapter/precise_sleep.h"
+#include "tests/support/fake_sleep_clock.h"
 
 namespace kestran::testing {
 namespace {
 
-constexpr std::int64_t kMs = 1'000'000;
-
-// A virtual clock whose blocking waits wake `lateNs` after what was asked
-// (negative: early, as a signal does), and whose every reading or relaxing
-// step moves time on by `stepNs`.
-class FakeClock final : public SleepClock {
-public:
-    std::int64_t now = 5 * kMs;
-    std::int64_t lateNs = 0;
-    std::int64_t stepNs = 1'000;
-    int relaxed = 0;
-
-    std::int64_t nowNs() override { return now += stepNs; }
-    void blockUntilNs(std::int64_t deadlineNs) override { now = std::max(now, deadlineNs + lateNs); }
-    void relax() override
-    {
-        ++relaxed;
-        now += stepNs;
-    }
-};
+constexpr std::int64_t kMs = FakeSleepClock::kMs;
+using FakeClock = FakeSleepClock;
 
 TEST(PreciseSleep, NeverEndsBeforeItsDeadline)
 {
@@ -57,6 +40,27 @@ TEST(PreciseSleep, NeverEndsBeforeItsDeadline)
             EXPECT_LE(margin.ns(), WakeMargin::kMaxNs);
         }
     }
+}
+
+TEST(PreciseSleep, AnAbsoluteDeadlineIsNeverMissedEarly)
+{
+    for (const std::int64_t lateNs : {std::int64_t{0}, std::int64_t{80'000}, std::int64_t{-400'000}, 3 * kMs}) {
+        SCOPED_TRACE(lateNs);
+        FakeClock clock;
+        clock.lateNs = lateNs;
+        WakeMargin margin;
+        for (const std::int64_t ahead : {kMs, 7 * kMs / 3, 30 * kMs, std::int64_t{1'500}}) {
+            const std::int64_t deadline = clock.now + ahead;
+            EXPECT_GE(sleepUntilPrecisely(deadline, clock, margin), deadline) << ahead << " ns ahead";
+            EXPECT_GE(clock.now, deadline);
+        }
+    }
+    // A deadline already past returns at once, after one yield, as a 0 ms sleep does.
+    FakeClock clock;
+    WakeMargin margin;
+    const std::int64_t past = clock.now - kMs;
+    sleepUntilPrecisely(past, clock, margin);
+    EXPECT_EQ(clock.relaxed, 1);
 }
 
 TEST(PreciseSleep, TheMarginFollowsTheWakeUpLateness)

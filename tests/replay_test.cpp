@@ -97,8 +97,11 @@ struct Case {
 std::vector<Case> cases()
 {
     std::vector<Case> all;
+    // A dynamic pack moves on while it is recorded, and a recording keeps each
+    // register's last answer: its replay is not the run it was recorded from.
     for (const sim::BuiltinPack& builtin : sim::builtinPacks())
-        all.push_back({std::string(builtin.name), std::string(builtin.text), kEveryScreen});
+        if (!parsed(std::string(builtin.text), std::string(builtin.name)).model)
+            all.push_back({std::string(builtin.name), std::string(builtin.text), kEveryScreen});
     // PEC off for two screens: on a gauge that requires it, everything fails there.
     all.push_back({"hostile", hostilePack(), "1\n6\n2\nZ00\n5\n3\n4\nZ00\nY00\nX00\nB00\n1\n0\n"});
     return all;

@@ -94,7 +94,8 @@ TEST(PackParsing, EachBadLineGetsOneMessageWithFileAndLine)
     } cases[] = {
         {"wrod 0x0D 80",
          "bench.pack:1: unknown line 'wrod': a line starts with about, pec, word, block, mac, stored, mba, fail, "
-         "short, flaky or drop"},
+         "short, flaky, drop, or a dynamic pack's model or profile key (cells, charge, discharge, rest...: see "
+         "README.md)"},
         {"# header\n\nword 0x0D", "bench.pack:3: word needs a command code and a value, as in: word 0x0D 80"},
         {"word 0x1G 80", "bench.pack:1: '0x1G' is not a number"},
         {"word 0x0D 8O", "bench.pack:1: '8O' is not a number"},
@@ -162,6 +163,165 @@ TEST(PackParsing, EachBadLineGetsOneMessageWithFileAndLine)
     }
 }
 
+TEST(PackParsing, ADynamicPackGivesItsModelProfileAndGaugeSettings)
+{
+    const std::string text = "gauge bq30z55\n"
+                             "cells 3              # in series\n"
+                             "capacity 3000 mAh\n"
+                             "resistance 40 mOhm\n"
+                             "soc 80%\n"
+                             "self-discharge 3% per month\n"
+                             "ambient -10 C\n"
+                             "temperature 30 C\n"
+                             "heat-capacity 50 J/K\n"
+                             "thermal-resistance 12 K/W\n"
+                             "terminate-voltage 2900 mV\n"
+                             "taper-current 150 mA\n"
+                             "over-voltage 4250 mV\n"
+                             "under-voltage 2600 mV\n"
+                             "over-temperature 55 C\n"
+                             "cell 2 capacity 70%\n"
+                             "cell 3 capacity 2500 mAh\n"
+                             "cell 2 resistance 200%\n"
+                             "cell 3 resistance 90 mOhm\n"
+                             "cell 1 soc 75%\n"
+                             "cell 3 self-discharge 6% per month\n"
+                             "ocv 0% 3000 mV\nocv 50% 3300 mV\nocv 100% 3600 mV\n"
+                             "charge CC 1500 mA to 4200 mV per cell then CV until 100 mA\n"
+                             "rest 90 s\n"
+                             "discharge 20 W until 3000 mV per cell or for 2 h\n"
+                             "charge 500 mA for 30 min\n"
+                             "repeat\n"
+                             "word 0x10 2900        # the gauge's belief at the start\n";
+    Pack pack;
+    PackError error;
+    ASSERT_TRUE(parsePack(text, "bench.pack", pack, error)) << error.message();
+    ASSERT_TRUE(pack.model);
+    const ModelSpec& m = *pack.model;
+    EXPECT_EQ(m.family, Family::Bq30z55);
+    EXPECT_EQ(m.cells, 3);
+    const double month = 30.0 * 24 * 3600;
+    const struct {
+        double capacityAh, resistanceOhm, soc, selfDischarge;
+    } cells[] = {{3.0, 0.040, 0.75, 0.03}, {2.1, 0.080, 0.80, 0.03}, {2.5, 0.090, 0.80, 0.06}};
+    for (std::size_t cell = 0; cell < 3; ++cell) {
+        SCOPED_TRACE(cell + 1);
+        EXPECT_DOUBLE_EQ(m.cell[cell].capacityAh, cells[cell].capacityAh);
+        EXPECT_DOUBLE_EQ(m.cell[cell].resistanceOhm, cells[cell].resistanceOhm);
+        EXPECT_DOUBLE_EQ(m.cell[cell].soc, cells[cell].soc);
+        EXPECT_DOUBLE_EQ(m.cell[cell].selfDischargePerSecond * month, cells[cell].selfDischarge);
+    }
+    EXPECT_EQ(m.ambientC, -10);
+    EXPECT_EQ(m.startC, 30);
+    EXPECT_EQ(m.heatCapacityPerCellJk, 50);
+    EXPECT_EQ(m.thermalResistanceKw, 12);
+    EXPECT_DOUBLE_EQ(m.terminateVoltsPerCell, 2.9);
+    EXPECT_DOUBLE_EQ(m.taperAmps, 0.15);
+    EXPECT_DOUBLE_EQ(m.overVolts, 4.25);
+    EXPECT_DOUBLE_EQ(m.underVolts, 2.6);
+    EXPECT_EQ(m.overTemperatureC, 55);
+    ASSERT_EQ(m.ocv.count, 3u);
+    EXPECT_DOUBLE_EQ(m.ocv.points[1].soc, 0.5);
+    EXPECT_DOUBLE_EQ(m.ocv.points[1].volts, 3.3);
+
+    ASSERT_EQ(m.steps.size(), 4u);
+    EXPECT_TRUE(m.repeats);
+    EXPECT_EQ(m.steps[0].kind, StepKind::Charge);
+    EXPECT_DOUBLE_EQ(m.steps[0].amps, 1.5);
+    EXPECT_DOUBLE_EQ(m.steps[0].cvVoltsPerCell, 4.2);
+    EXPECT_DOUBLE_EQ(m.steps[0].taperAmps, 0.1);
+    EXPECT_EQ(m.steps[1].kind, StepKind::Rest);
+    EXPECT_EQ(m.steps[1].seconds, 90);
+    EXPECT_EQ(m.steps[2].kind, StepKind::Discharge);
+    EXPECT_EQ(m.steps[2].watts, 20);
+    EXPECT_DOUBLE_EQ(m.steps[2].untilVoltsPerCell, 3.0);
+    EXPECT_EQ(m.steps[2].seconds, 2 * 3600);
+    EXPECT_EQ(m.steps[3].seconds, 30 * 60);
+    EXPECT_EQ(m.steps[3].line, 28);
+    EXPECT_EQ(pack.find(Via::Word, 0x10)->word, 2900);
+
+    // Without a model line, a pack is static; an unbalanced model takes the NMC table.
+    ASSERT_TRUE(parsePack("word 0x0D 80", "static.pack", pack, error));
+    EXPECT_FALSE(pack.model);
+    ASSERT_TRUE(parsePack("gauge bq9000\ncells 1\ncapacity 100 mAh", "one.pack", pack, error)) << error.message();
+    EXPECT_EQ(pack.model->ocv.count, 13u);
+    EXPECT_TRUE(pack.model->steps.empty());
+    EXPECT_EQ(pack.find(Via::Block, 0x23)->data.size(), 14u) << "a bq9000 gauge has its cells in ManufacturerData";
+}
+
+TEST(PackParsing, EachBadModelOrProfileLineGetsOneMessageWithFileAndLine)
+{
+    const std::string model = "gauge bq40z50\ncells 4\ncapacity 3000 mAh\n";  // lines 1 to 3
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        // The four the pack format must refuse.
+        {model + "discharge 1500 mA",
+         "bench.pack:4: discharge needs its current or power and an end: until a voltage per cell, for a time, or "
+         "both, as in: discharge 1500 mA until 3000 mV per cell"},
+        {"gauge bq20z\ncells 4\ncapacity -3000 mAh", "bench.pack:3: capacity -3000 mAh is out of range (1 to 30000 mAh)"},
+        {model + "ocv 0% 2500 mV\nocv 50% 3700 mV\nocv 60% 3600 mV\nocv 100% 4200 mV",
+         "bench.pack:6: ocv 60% 3600 mV is not above the point before it (50% 3700 mV): the open-circuit voltage "
+         "rises with the state of charge"},
+        {"gauge bq20z\ncells 5\ncapacity 3000 mAh",
+         "bench.pack:2: cells 5 is out of range (1 to 4 in series; fold parallel strings into the capacity)"},
+        // The others.
+        {model + "charge 1500 mA", "bench.pack:4: charge needs its current and an end, as in: charge 1500 mA until "
+                                   "4100 mV per cell, or a CC/CV charge: charge CC 1500 mA to 4200 mV per cell then "
+                                   "CV until 100 mA"},
+        {model + "discharge 1500 mA until 3000 mV", "bench.pack:4: until gives a voltage per cell, as in: until 3000 mV per cell"},
+        {model + "discharge 1500 mA for 2 days", "bench.pack:4: for needs how long, in s, min or h, as in: for 2 h"},
+        {model + "discharge 1500 mA for 10001 h", "bench.pack:4: for 10001 h is out of range (1 s to 10000 h)"},
+        {model + "discharge 0 W until 3000 mV per cell", "bench.pack:4: discharge 0 W is out of range (1 to 1000 W)"},
+        {model + "charge CC 1500 mA to 4200 mV per cell then CV until 1500 mA",
+         "bench.pack:4: the CV phase ends at 1500 mA, not below the constant current of 1500 mA"},
+        {model + "rest", "bench.pack:4: rest needs how long, in s, min or h, as in: rest 2 h"},
+        {model + "repeat", "bench.pack:4: repeat needs the steps it repeats before it"},
+        {model + "rest 1 h\nrepeat\nrest 2 h",
+         "bench.pack:6: nothing follows repeat (line 5), which goes back to the first step"},
+        {model + "ocv 0% 2500 mV\nocv 50% 3700 mV\nocv 40% 3800 mV",
+         "bench.pack:6: ocv 40% comes after 50%: the points go from 0% up to 100%"},
+        {model + "ocv 10% 2500 mV\nocv 100% 4200 mV", "bench.pack:4: the ocv table starts at 0%"},
+        {model + "ocv 0% 2500 mV\nocv 90% 4200 mV", "bench.pack:5: the ocv table ends at 100%"},
+        {model + "ocv 0% 2500 mV\nocv 100% 4200 mV\nchemistry NMC",
+         "bench.pack:6: a pack gives a chemistry or an ocv table of its own, not both"},
+        {model + "chemistry LFP",
+         "bench.pack:4: chemistry takes one whose open-circuit voltages are known: NMC (or give an ocv table)"},
+        {"gauge bq20z\ncells 3\ncapacity 3000 mAh\ncell 4 capacity 70%", "bench.pack:4: cell 4 is past the pack's 3 cells"},
+        {model + "cell 2 capacity 70%\ncell 2 capacity 2000 mAh", "bench.pack:5: cell 2 capacity is given twice (first on line 4)"},
+        {model + "cell 2 weight 70%", "bench.pack:4: cell 2 changes its capacity, resistance, soc or self-discharge, "
+                                      "as in: cell 2 capacity 70%"},
+        {model + "soc 80", "bench.pack:4: soc needs a percentage, as in: soc 80%"},
+        {model + "resistance 50 Ohm", "bench.pack:4: resistance needs a value in mOhm, as in: resistance 50 mOhm"},
+        {model + "ambient 25 C 30", "bench.pack:4: unexpected '30' after ambient's value"},
+        {model + "under-voltage 4400 mV",
+         "bench.pack:4: the under-voltage protection (4400 mV) is not below the over-voltage one (4300 mV)"},
+        {model + "capacity 2000 mAh", "bench.pack:4: capacity is given twice (first on line 3)"},
+        {model + "word 0x0A -100\nword 0x10 2900\nword 0x17 5",
+         "bench.pack:4: word 0x0A comes from the model in a dynamic pack: leave its line out (a fail line may still "
+         "make it fail)"},
+        {"discharge 1500 mA for 1 h\nword 0x0D 80",
+         "bench.pack:1: discharge belongs to a dynamic pack, which also gives its cells (cells 1 to 4 in series), its "
+         "gauge and its capacity"},
+        {"cells 4\ncapacity 3000 mAh", "bench.pack:1: a dynamic pack names the gauge whose rules it follows: gauge "
+                                       "bq20z, bq30z55, bq40z50 or bq9000"},
+        {"gauge bq40z50\ncells 4", "bench.pack:2: a dynamic pack gives its cells' capacity, as in: capacity 3000 mAh"},
+        {"gauge bq77", "bench.pack:1: gauge takes the family whose rules the pack follows: bq20z, bq30z55, bq40z50 or bq9000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 80));
+        Pack pack;
+        PackError error;
+        EXPECT_FALSE(parsePack(c.text, "bench.pack", pack, error));
+        EXPECT_EQ(error.message(), c.message);
+    }
+    // A fail line may still spoil a register the model answers.
+    Pack pack;
+    PackError error;
+    EXPECT_TRUE(parsePack(model + "fail word 0x09", "bench.pack", pack, error)) << error.message();
+}
+
 TEST(PackParsing, AFailLineStandsAloneAndGivesItsResult)
 {
     // What a recording writes for reads that never answered: no answer line
@@ -222,6 +382,26 @@ TEST(PackParsing, TheReadmeExampleIsAGoodPack)
     ASSERT_TRUE(parsePack(example, "README.md", pack, error)) << error.message();
     EXPECT_EQ(pack.find(Via::Block, 0x20)->shortCount, 3);
     EXPECT_TRUE(pack.find(Via::Word, 0x3D)->fails);
+}
+
+TEST(PackParsing, TheReadmeDynamicExampleIsAGoodPack)
+{
+    std::ifstream readme(KESTRAN_SOURCE_DIR "/README.md");
+    std::string line;
+    while (std::getline(readme, line) && !line.starts_with("Example (a dynamic pack")) {
+    }
+    std::string example;
+    while (std::getline(readme, line) && (line.empty() || line.starts_with("    ")))
+        example += (line.empty() ? line : line.substr(4)) + "\n";
+    ASSERT_NE(example.find("gauge "), std::string::npos) << "the example was not found";
+
+    Pack pack;
+    PackError error;
+    ASSERT_TRUE(parsePack(example, "README.md", pack, error)) << error.message();
+    ASSERT_TRUE(pack.model);
+    EXPECT_EQ(pack.model->cells, 3);
+    EXPECT_EQ(pack.model->steps.size(), 3u);
+    EXPECT_TRUE(pack.model->repeats);
 }
 
 }  // namespace

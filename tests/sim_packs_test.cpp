@@ -108,7 +108,8 @@ TEST(BuiltinPacks, ParseAndAreNamedForTheirFamily)
                                                         "bq40z50-4695", "bq40z50-9d80", "bq40z50-boot",
                                                         "bq40z50-full", "bq40z50-unsealed", "sbs-unknown",
                                                         "bq40z50-pf", "bq20z-worn", "bq30z55-imbalance",
-                                                        "bq9000-hot"));
+                                                        "bq9000-hot", "bq20z-charge", "bq30z55-cycle",
+                                                        "bq40z50-discharge", "bq9000-weak-cell"));
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(findBuiltinPack(kDefaultPack), nullptr);
 }

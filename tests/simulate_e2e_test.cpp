@@ -101,9 +101,10 @@ TEST(SimulateEndToEnd, HelpListsTheBuiltInPacksOneLineEach)
                              "bq40z50 ", "bq9000 ", "bq30z55-boot ", "bq30z55-full ", "bq30z55-unsealed ",
                              "bq9000-boot0502 ", "bq9000-boot9002 ", "bq9000-calib ", "bq9000-unknown ",
                              "bq40z50-4695 ", "bq40z50-9d80 ", "bq40z50-boot ", "bq40z50-full ", "bq40z50-unsealed ",
-                             "sbs-unknown ", "bq40z50-pf ", "bq20z-worn ", "bq30z55-imbalance ", "bq9000-hot "})
+                             "sbs-unknown ", "bq40z50-pf ", "bq20z-worn ", "bq30z55-imbalance ", "bq9000-hot ",
+                             "bq20z-charge ", "bq30z55-cycle ", "bq40z50-discharge ", "bq9000-weak-cell "})
         EXPECT_EQ(occurrences(packs, std::string("\n  ") + name), 1u) << name;
-    EXPECT_EQ(occurrences(packs, "\n"), 1u + 25u);
+    EXPECT_EQ(occurrences(packs, "\n"), 1u + 29u);
     EXPECT_EQ(occurrences(packs, "(default)"), 1u);
 }
 
