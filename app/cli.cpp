@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -43,6 +44,8 @@ std::string needsValue(std::string_view option)
         return "--color needs auto, always or never";
     if (option == "--pec")
         return "--pec needs on or off";
+    if (option == "--sim-speed")
+        return "--sim-speed needs how many times faster the simulated pack runs, 1 to 3600";
     return std::string(option) + " needs a value";
 }
 
@@ -92,6 +95,8 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
     app.add_flag("--force", options.force);
     std::string colours;
     CLI::Option* colourOption = app.add_option("--color", colours);
+    std::string simSpeed;
+    CLI::Option* simSpeedOption = app.add_option("--sim-speed", simSpeed);
 
     std::string pec;
     CLI::App* report = app.add_subcommand("report");
@@ -163,6 +168,16 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
         options.backend = Backend::I2cDev;
     }
 #endif
+    if (simSpeedOption->count()) {
+        unsigned speed = 0;
+        const auto [end, fault] = std::from_chars(simSpeed.data(), simSpeed.data() + simSpeed.size(), speed);
+        if (fault != std::errc{} || end != simSpeed.data() + simSpeed.size() || speed < 1 || speed > sim::kMaxSimSpeed)
+            return fail(error, "--sim-speed " + spelledOut(simSpeed, kShownWordBytes) +
+                                   " is out of range: 1 to 3600 times faster");
+        if (options.backend != Backend::Simulator)
+            return fail(error, "--sim-speed goes with --simulate: it runs the simulated pack's time faster");
+        options.simSpeed = speed;
+    }
     if (colourOption->count()) {
         if (colours == "auto")
             options.colours = ColourChoice::Auto;
@@ -231,7 +246,9 @@ void printHelp(std::FILE* out)
                "                         (- for standard error)\n"
                "      --force            let --record and --trace replace an existing FILE\n"
                "      --color WHEN       colours: auto (on a terminal, unless NO_COLOR is set),\n"
-               "                         always or never\n",
+               "                         always or never\n"
+               "      --sim-speed N      with --simulate: run the pack's time N times faster\n"
+               "                         (1 to 3600), for the dynamic packs\n",
                out);
     std::fputs("  -h, --help             show this help and exit\n"
                "      --version          show the version and exit\n"
@@ -350,7 +367,7 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
             std::fprintf(stderr, "kestran: %s\n", error.c_str());
             return 2;
         }
-        backend = std::make_unique<sim::SimulatedGauge>(std::move(pack));
+        backend = sim::makeSimulatedGauge(std::move(pack), options.simSpeed);
         backendName = "the simulator, pack " + options.pack;
         transport.kind = "simulator";
         transport.name = options.pack;

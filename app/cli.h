@@ -20,6 +20,7 @@ enum class Command { Menu, Report, Identify, Health };
 struct Options {
     Backend backend = Backend::VendorLibrary;
     std::string pack;  // with Backend::Simulator: a built-in pack's name or a pack file's path
+    unsigned simSpeed = 1;  // --sim-speed: the simulated pack's time runs this many times faster
     std::string bus;   // with Backend::I2cDev: /dev/i2c-N, N, or the adapter's name
     std::string record;  // --record FILE: keep what the gauge answers there, as a pack
     std::string trace;   // --trace FILE: every bus transaction as it happens; "-" for standard error

@@ -157,6 +157,10 @@ TEST(CommandsEndToEnd, ARefusedCommandLineIsOneLineAndExitStatusTwo)
         {{"report", "1", "2"}, "kestran: unexpected word '2'"},
         {{"identify", "--pec", "off"}, "kestran: unknown option '--pec'"},
         {{"--json"}, "kestran: unknown option '--json'"},
+        {{"--simulate", "--sim-speed", "0"}, "kestran: --sim-speed 0 is out of range: 1 to 3600 times faster"},
+        {{"--simulate", "--sim-speed=3601"}, "kestran: --sim-speed 3601 is out of range: 1 to 3600 times faster"},
+        {{"--simulate", "--sim-speed", "fast"}, "kestran: --sim-speed fast is out of range: 1 to 3600 times faster"},
+        {{"--sim-speed", "60"}, "kestran: --sim-speed goes with --simulate: it runs the simulated pack's time faster"},
         {{"report", "bq\x1b[2J"}, "kestran: unknown family 'bq\\x1B[2J': bq20z, bq30z55, bq40z50, bq9000 (or the "
                                   "menu keys 1 to 4), or auto"},
     };

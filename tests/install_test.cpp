@@ -195,7 +195,8 @@ TEST_F(CompletionTest, OffersTheOptionsAndTheArgumentsOfSimulateAndI2c)
         Words words;  // as bash splits the line; the last one is being completed
         Words offered;
     } cases[] = {
-        {{"kestran", "--s"}, {"--simulate"}},
+        {{"kestran", "--s"}, {"--sim-speed", "--simulate"}},
+        {{"kestran", "--simu"}, {"--simulate"}},
         {{"kestran", "--simulate", "bq20z-uns"}, {"bq20z-unsealed"}},
         {{"kestran", "--simulate", "bq40"}, packsStartingWith("bq40")},
         {{"kestran", "--simulate", "m"}, {"my.pack"}},
@@ -220,6 +221,7 @@ TEST_F(CompletionTest, OffersTheOptionsAndTheArgumentsOfSimulateAndI2c)
         {{"kestran", "health", "--family", "bq3"}, {"bq30z55"}},
         {{"kestran", "--color", "a"}, {"always", "auto"}},
         {{"kestran", "--color=n"}, {"--color=never"}},
+        {{"kestran", "--simulate", "--sim-speed", ""}, {}},
     };
     ASSERT_NE(packsStartingWith("bq40").size(), 0u);
     for (const auto& c : cases) {
