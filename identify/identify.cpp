@@ -451,10 +451,16 @@ model::Json gaugeJson(const Identity* identity, const Family* reported, const mo
         gauge["menu_key"] = family ? Json(family->menuKey) : Json(nullptr);
     gauge["confidence"] = identity && identity->confidence ? Json(confidenceName(*identity->confidence)) : Json(nullptr);
     gauge["chip"] = identity && !identity->chip.empty() ? Json(identity->chip) : Json(nullptr);
-    std::optional<std::int64_t> deviceType = identity ? identity->deviceType : std::nullopt;
-    if (!deviceType && report)
-        deviceType = report->number("device_type");
-    gauge["device_type"] = deviceType ? Json(*deviceType) : Json(nullptr);
+    // Read out of the optional before it reaches the JSON: MinGW's GCC 12 at -Os
+    // takes the optional's copy for a read of an uninitialised value.
+    bool typeKnown = identity && identity->deviceType;
+    std::int64_t typeValue = typeKnown ? *identity->deviceType : 0;
+    if (const std::optional<std::int64_t> fromReport =
+            !typeKnown && report ? report->number("device_type") : std::nullopt) {
+        typeKnown = true;
+        typeValue = *fromReport;
+    }
+    gauge["device_type"] = typeKnown ? Json(typeValue) : Json(nullptr);
     gauge["firmware_version"] =
         identity && identity->firmwareVersion ? Json(*identity->firmwareVersion) : Json(nullptr);
     gauge["device_name"] = name(identity ? &identity->deviceName : nullptr, "device_name");
