@@ -5,10 +5,10 @@
 // pseudo-terminal from outside; the time from start to the first menu; and
 // the memory of a long run.
 //
-//   build/release/bench/kestran_bench [--runs N] [--only PART[,PART]...] [--sleep-study]
+//   build/release/bench/kestran_bench [--runs N] [--only PART[,PART]...] [--screens TEXT] [--sleep-study]
 //   PART: screens (off the terminal), pty (on a pseudo-terminal, in this
 //   process), outside (the real binary on a pseudo-terminal), start (start to
-//   menu, memory of a long run)
+//   menu, memory of a long run); TEXT: only the screens whose name holds it
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio_ext.h>
@@ -33,6 +33,7 @@
 #include "adapter/precise_sleep.h"
 #include "adapter/smbus.h"
 #include "adapter/vendor_library.h"
+#include "app/menu.h"
 #include "app/paced_output.h"
 #include "bench/heap_count.h"
 #include "bench/write_count.h"
@@ -54,9 +55,9 @@ double nowMs(clockid_t clock)
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-// What the stand-in adapter library answers here: every word 0x0C80, every
-// block 20 bytes (A to T).
-constexpr const char* kStandinAnswers[][2] = {{"STANDIN_WORD", "0x0C80"}, {"STANDIN_BLOCK", "20"}};
+// What the stand-in adapter library answers here: every word 0x0050 (80, so
+// RelativeStateOfCharge says normal firmware), every block 20 bytes (A to T).
+constexpr const char* kStandinAnswers[][2] = {{"STANDIN_WORD", "0x0050"}, {"STANDIN_BLOCK", "20"}};
 
 // Where the scans' start value comes from.
 class Keys {
@@ -142,6 +143,10 @@ constexpr Case kCases[] = {
     {"stand-in: B ManufacturerData scan from 0xF0", TestReadBlock_23, 'B', nullptr, 1, "F0\n"},
 };
 constexpr std::size_t kCaseCount = std::size(kCases);
+
+// --screens TEXT: only the screens whose name holds TEXT.
+std::string_view gScreensWanted;
+bool chosen(const Case& c) { return std::string_view(c.screen).find(gScreensWanted) != std::string_view::npos; }
 
 // The long scans from 0x00 take seconds each: fewer runs, but enough for a median.
 int runsOf(const Case& c, int runs) { return c.isLong() ? std::max(std::min(runs, 3), runs / 2) : runs; }
@@ -279,11 +284,6 @@ Sample runOnce(const Case& c, Terminal& terminal, Keys& keys)
     return {wall, cpu, sleptMs() - floorBefore, allocations, writes};
 }
 
-// The floor of each case, as the first table measured it (the same screen on
-// the same state sleeps the same), for the measurement from outside.
-std::array<std::uint64_t, kCaseCount> gFloors{};
-std::array<bool, kCaseCount> gFloorKnown{};
-
 void screenTable(int runs, Targets& targets)
 {
     targets.ranScreens = true;
@@ -293,8 +293,9 @@ void screenTable(int runs, Targets& targets)
     std::printf("| screen | floor (ms) | pauses | median wall (ms) | overhead (ms) | overhead (%%) | CPU (ms) "
                 "| CPU, pauses not slept (ms) | heap allocations |\n");
     std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-    for (std::size_t k = 0; k < kCaseCount; ++k) {
-        const Case& c = kCases[k];
+    for (const Case& c : kCases) {
+        if (!chosen(c))
+            continue;
         const std::unique_ptr<Adapter> backend = backendFor(c);
         BenchAdapter slept(*backend, true);
         // The same screen with its pauses skipped: what the tool itself costs,
@@ -328,8 +329,6 @@ void screenTable(int runs, Targets& targets)
         std::printf("| %s | %llu | %u | %.3f | %.3f | %.2f | %.3f | %.3f | %zu |\n", c.screen,
                     static_cast<unsigned long long>(floor), pauses, wall, over,
                     floor ? 100.0 * over / static_cast<double>(floor) : 0.0, cpu, median(awakeCpus), allocations);
-        gFloors[k] = floor;
-        gFloorKnown[k] = true;
         if (over > Targets::kOverheadShare * static_cast<double>(floor) + Targets::kOverheadMs)
             targets.overhead.emplace_back(c.screen);
         if (c.isReport() && cpu >= Targets::kReportCpuMs)
@@ -427,6 +426,8 @@ void ptyTable(int runs, Targets& targets)
     setCurrentTerminal(&terminal);
     const PausesReachTheTerminal paced;
     for (const Case& c : kCases) {
+        if (!chosen(c))
+            continue;
         const std::unique_ptr<Adapter> backend = backendFor(c);
         setCurrentAdapter(backend.get());
         SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
@@ -579,6 +580,29 @@ private:
     std::size_t from_ = 0;
 };
 
+// The floor of a screen as the menu shows it: the pauses of the whole run up
+// to the screen's key and through it, less those of the run without it.
+std::uint64_t menuFloorMs(const Case& c)
+{
+    const auto sleptByRun = [&c](const std::string& typed) {
+        const std::unique_ptr<Adapter> backend = backendFor(c);
+        BenchAdapter awake(*backend, false);
+        NullTerminal terminal;
+        terminal.type(typed);
+        setCurrentTerminal(&terminal);
+        setCurrentAdapter(&awake);
+        resetSharedState();
+        const std::uint64_t before = sleptMs();
+        runTool();
+        const std::uint64_t slept = sleptMs() - before;
+        setCurrentAdapter(nullptr);
+        setCurrentTerminal(nullptr);
+        return slept;
+    };
+    const std::string before = c.pec == 0 ? "6" : "";
+    return sleptByRun(before + c.key + c.typed) - sleptByRun(before);
+}
+
 void outsideTable(int runs, Targets& targets)
 {
     targets.ranOutside = true;
@@ -586,22 +610,10 @@ void outsideTable(int runs, Targets& targets)
     std::printf("| screen | floor (ms) | median (ms) | fastest (ms) | slowest (ms) | overhead (ms) | overhead (%%) | goal (ms) |\n");
     std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
-    for (std::size_t k = 0; k < kCaseCount; ++k) {
-        const Case& c = kCases[k];
-        if (!gFloorKnown[k]) {
-            // The floor as the screen asks for it, its pauses not slept.
-            const std::unique_ptr<Adapter> backend = backendFor(c);
-            BenchAdapter awake(*backend, false);
-            NullTerminal terminal;
-            setCurrentTerminal(&terminal);
-            setCurrentAdapter(&awake);
-            SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
-            gFloors[k] = runOnce(c, terminal, terminal).floorMs;
-            SMBCloseDevice();
-            setCurrentAdapter(nullptr);
-            setCurrentTerminal(nullptr);
-        }
-        const std::uint64_t floor = gFloors[k];
+    for (const Case& c : kCases) {
+        if (!chosen(c))
+            continue;
+        const std::uint64_t floor = menuFloorMs(c);
         std::vector<double> took;
         for (int r = 0; r < runsOf(c, runs); ++r) {
             OutsideRun run(c);
@@ -806,8 +818,10 @@ int main(int argc, char** argv)
             studyOnly = true;
         else if (arg == "--only" && n + 1 < argc && knownParts(argv[n + 1]))
             only = argv[++n];
+        else if (arg == "--screens" && n + 1 < argc)
+            gScreensWanted = argv[++n];
         else {
-            std::fprintf(stderr, "usage: kestran_bench [--runs N] [--only PART[,PART]...] [--sleep-study]\n"
+            std::fprintf(stderr, "usage: kestran_bench [--runs N] [--only PART[,PART]...] [--screens TEXT] [--sleep-study]\n"
                                  "PART: screens, pty, outside, start\n");
             return 2;
         }
