@@ -21,6 +21,7 @@ public:
 NoAdapter noAdapter;
 Adapter* current = &noAdapter;
 std::uint64_t requestedSleepMs = 0;
+BeforeSleep beforeSleep = nullptr;
 
 }  // namespace
 
@@ -49,8 +50,12 @@ int SMBWriteBlock(int address, int command, std::span<const std::uint8_t> data)
     return current->writeBlock(address, command, data);
 }
 
+void setBeforeSleep(BeforeSleep hook) { beforeSleep = hook; }
+
 void Sleep(unsigned ms)
 {
+    if (beforeSleep)
+        beforeSleep(ms);
     requestedSleepMs += ms;
     current->sleepMs(ms);
 }

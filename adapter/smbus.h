@@ -54,6 +54,11 @@ int SMBWriteWord(int address, int command, int value);
 int SMBReadBlock(int address, int command, std::span<std::uint8_t> dest);
 int SMBWriteBlock(int address, int command, std::span<const std::uint8_t> data);
 void Sleep(unsigned ms);
+// Told each pause's length just before it is slept, so whoever holds output
+// back can let it out before the screen goes quiet (the app has the terminal
+// do so); nullptr for none, the default. The bus layer knows no terminal.
+using BeforeSleep = void (*)(unsigned ms);
+void setBeforeSleep(BeforeSleep hook);
 // The milliseconds of sleep asked for through Sleep since the start: a
 // screen's floor is the difference across it.
 std::uint64_t sleptMs();

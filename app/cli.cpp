@@ -15,6 +15,7 @@
 #include "app/build_commit.h"
 #include "app/commands.h"
 #include "app/menu.h"
+#include "app/paced_output.h"
 #include "console/platform_terminal.h"
 #include "console/spelled.h"
 #include "record/session.h"
@@ -325,13 +326,16 @@ int flushedStatus()
 }
 
 // The menu or a command on the terminal, until its end or until its output is
-// lost; the terminal given back either way.
+// lost; all of it written out (a failure to is reported as any other) and the
+// terminal given back either way.
 int runOnTerminal(PlatformTerminal& terminal, const std::function<int()>& run)
 {
+    const PausesReachTheTerminal paced;
     int exitStatus = 0;
     int lostOutput = 0;
     try {
         exitStatus = run();
+        terminal.flush();
     } catch (const OutputLost& lost) {
         lostOutput = lost.error;
     }
@@ -411,7 +415,9 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
     setCurrentAdapter(&session.wrap(*backend, backendName));
     int exitStatus = 0;
     if (options.command == Command::Menu) {
-        PlatformTerminal terminal({.colours = options.colours});  // only now: a refused run leaves the terminal untouched
+        // Only now: a refused run leaves the terminal untouched. A trace on
+        // standard error shares it, line by line, as it always has.
+        PlatformTerminal terminal({.colours = options.colours, .eachLine = options.trace == "-"});
         setCurrentTerminal(&terminal);
         exitStatus = runOnTerminal(terminal, [&] { return runTool([&session] { session.screenEnded(); }); });
     } else {
@@ -427,7 +433,7 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
             exitStatus = command();  // the report's walk prints nowhere: the document is the output
         } else {
             // Printed once: the technician's screen is never cleared.
-            PlatformTerminal terminal({.colours = options.colours, .clears = false});
+            PlatformTerminal terminal({.colours = options.colours, .clears = false, .eachLine = options.trace == "-"});
             setCurrentTerminal(&terminal);
             exitStatus = runOnTerminal(terminal, command);
         }

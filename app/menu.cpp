@@ -165,6 +165,7 @@ int runTool(const std::function<void()>& screenEnded)
 {
     clearScreen();
     printStartBanner();
+    currentTerminal().flushAhead();  // on the terminal while the adapter opens, which can take its time
     status = SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
     if (status <= 0) {
         printAdapterNotFound();

@@ -1,9 +1,11 @@
 #include "console/posix_terminal.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -24,15 +26,27 @@ volatile sig_atomic_t gColour = -1;    // index in kSgr of the colour in force, 
 volatile sig_atomic_t gTtyFd = -1;     // controlling terminal while a pause waits
 termios gSavedMode{};                  // its mode before the pause
 termios gPauseMode{};                  // the pause's own: one key, no echo
+std::atomic<OutputBuffer*> gHeld{nullptr};  // the terminal's output not written yet
+static_assert(std::atomic<OutputBuffer*>::is_always_lock_free);
 
+// As much as can be written; for the handlers and the end, where a failure has nobody to be told.
 void writeAll(int fd, std::string_view text)
 {
     while (!text.empty()) {
         const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             return;
         text.remove_prefix(static_cast<std::size_t>(n));
     }
+}
+
+// What the screens printed and the terminal still holds, written before anything that follows it.
+void writeHeld()
+{
+    if (OutputBuffer* held = gHeld.load())
+        writeAll(STDOUT_FILENO, held->takeUnwritten());
 }
 
 // A terminal's mode belongs to the process group in its foreground; a tool
@@ -48,6 +62,7 @@ bool ownsTerminal(int fd)
 // it, and the default colours.
 void leaveTerminal()
 {
+    writeHeld();
     const int tty = gTtyFd;
     if (tty >= 0 && ownsTerminal(tty))
         tcsetattr(tty, TCSANOW, &gSavedMode);
@@ -62,8 +77,10 @@ void reenterTerminal()
     if (tty >= 0 && ownsTerminal(tty))
         tcsetattr(tty, TCSANOW, &gPauseMode);
     const int colour = gColour;
-    if (gResetOwed && colour >= 0 && ownsTerminal(STDOUT_FILENO))
+    if (gResetOwed && colour >= 0 && ownsTerminal(STDOUT_FILENO)) {
+        writeHeld();  // the colour in force is the last one set, so what comes before it goes first
         writeAll(STDOUT_FILENO, kSgr[colour]);
+    }
 }
 
 void setDisposition(int sig, void (*handler)(int), struct sigaction* previous = nullptr)
@@ -134,16 +151,11 @@ void installSignalHandlers()
 
 void resetAtExit()
 {
-    std::fflush(stdout);
+    writeHeld();
     if (gResetOwed) {
         writeAll(STDOUT_FILENO, kReset);
         gResetOwed = 0;
     }
-}
-
-[[noreturn]] void outputLost()
-{
-    throw OutputLost{errno ? errno : EIO};
 }
 
 }  // namespace
@@ -155,31 +167,50 @@ std::string_view sgrFor(Colour colour)
 }
 
 PosixTerminal::PosixTerminal(TerminalOptions options)
-    : colourful_(coloursWanted(options.colours, isatty(STDOUT_FILENO) == 1)), clears_(options.clears)
+    : BufferedTerminal(options.eachLine),
+      colourful_(coloursWanted(options.colours, isatty(STDOUT_FILENO) == 1)),
+      clears_(options.clears)
 {
+    gHeld.store(&held());
     installSignalHandlers();
     if (colourful_)
         gResetOwed = 1;
     std::atexit(resetAtExit);
 }
 
-PosixTerminal::~PosixTerminal() { restore(); }
+PosixTerminal::~PosixTerminal()
+{
+    restore();
+    OutputBuffer* ours = &held();
+    gHeld.compare_exchange_strong(ours, nullptr);
+}
 
 void PosixTerminal::restore() { resetAtExit(); }
 
-void PosixTerminal::write(std::string_view text)
+void PosixTerminal::writeOut(std::string_view text)
 {
-    errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
-        outputLost();
+    while (!text.empty()) {
+        const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (n > 0) {
+            text.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EAGAIN) {
+            // Left non-blocking by whoever shares it: wait until it takes more.
+            pollfd out{STDOUT_FILENO, POLLOUT, 0};
+            poll(&out, 1, -1);
+        } else if (n == 0 || errno != EINTR) {
+            throw OutputLost{n < 0 && errno ? errno : EIO};
+        }
+    }
 }
 
 void PosixTerminal::setColour(Colour colour)
 {
     if (!colourful_)
         return;
-    write(sgrFor(colour));
+    // Set before the sequence is held: a stop in between writes what is held,
+    // then this colour again once the tool runs on.
     gColour = static_cast<int>(colour) - static_cast<int>(Colour::LightGreen);
+    write(sgrFor(colour));
 }
 
 void PosixTerminal::clear()
@@ -188,9 +219,8 @@ void PosixTerminal::clear()
         write("\x1b[H\x1b[2J\x1b[3J");
 }
 
-void PosixTerminal::waitKey()
+void PosixTerminal::awaitKey()
 {
-    flush();
     const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return;  // no controlling terminal: nobody to wait for
@@ -213,23 +243,12 @@ void PosixTerminal::waitKey()
     ::close(fd);
 }
 
-int PosixTerminal::readChar()
-{
-    flush();
-    return std::getchar();
-}
+int PosixTerminal::readInput() { return std::getchar(); }
 
 void PosixTerminal::unreadChar(int c)
 {
     if (c != EOF)
         std::ungetc(c, stdin);
-}
-
-void PosixTerminal::flush()
-{
-    errno = 0;
-    if (std::fflush(stdout) != 0)
-        outputLost();
 }
 
 }  // namespace kestran

@@ -36,6 +36,13 @@ public:
     // Hands a character back, so the next readChar sees it again.
     virtual void unreadChar(int c) = 0;
     virtual void flush() = 0;
+    // A screen is about to pause for that many ms: a terminal that holds output back
+    // writes it out if it would otherwise wait too long.
+    virtual void beforeSleep(unsigned) {}
+    // Writes out what is held before a step that may take long (opening the
+    // adapter); a failure is reported at the next flush, where the output
+    // would have been written otherwise.
+    virtual void flushAhead() {}
     // Moves the console window to the screen's top left corner, 600 x 960
     // pixels, repainted; a terminal without such a window does nothing.
     virtual void placeWindow() {}
@@ -55,6 +62,7 @@ bool coloursWanted(ColourChoice choice, bool toTerminal);
 struct TerminalOptions {
     ColourChoice colours = ColourChoice::Auto;
     bool clears = true;  // a command that prints once and ends never clears the technician's screen
+    bool eachLine = false;  // each line out as it ends: another writer's lines (--trace -) share the terminal
 };
 
 }  // namespace kestran

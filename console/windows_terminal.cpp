@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,11 @@ WindowsTerminal::Mode gMode = WindowsTerminal::Mode::Plain;
 WORD gSavedAttributes = 0;
 DWORD gSavedOutputMode = 0;
 volatile LONG gRestoreOwed = 0;  // colours may have changed and were not given back yet
+// The terminal's output not written yet, and where it goes. The control
+// handler runs on a thread of its own: it takes what is held at that moment.
+std::atomic<OutputBuffer*> gHeld{nullptr};
+HANDLE gHeldOutput = INVALID_HANDLE_VALUE;
+bool gHeldToConsole = false;
 
 // Whether all of it reached the console.
 bool writeConsole(HANDLE output, const char* data, std::size_t size)
@@ -41,6 +47,23 @@ bool writeConsole(HANDLE output, const char* data, std::size_t size)
     throw OutputLost{error ? error : EIO};
 }
 
+// What is held, written as far as it can be: where nobody is left to be told of a failure.
+void writeHeld()
+{
+    OutputBuffer* held = gHeld.load();
+    if (!held)
+        return;
+    const std::string_view text = held->takeUnwritten();
+    if (text.empty())
+        return;
+    if (gHeldToConsole) {
+        writeConsole(gHeldOutput, text.data(), text.size());
+    } else {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+    }
+}
+
 void giveBackConsole()
 {
     if (InterlockedExchange(&gRestoreOwed, 0) == 0)
@@ -55,7 +78,7 @@ void giveBackConsole()
 
 void restoreAtExit()
 {
-    std::fflush(stdout);
+    writeHeld();
     giveBackConsole();
 }
 
@@ -95,23 +118,36 @@ bool isModifierKey(WORD key)
 
 int __stdcall restoreConsoleOnControl(unsigned long event)
 {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT)
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        writeHeld();
         giveBackConsole();
+    }
     return FALSE;  // the next handler, finally the system's, ends the process
 }
 
 WindowsTerminal::WindowsTerminal(TerminalOptions options)
-    : WindowsTerminal(GetStdHandle(STD_OUTPUT_HANDLE), nullptr, Colours::Automatic)
+    : WindowsTerminal(GetStdHandle(STD_OUTPUT_HANDLE), nullptr, Colours::Automatic, options.eachLine)
 {
     colours_ = coloursWanted(options.colours, mode_ != Mode::Plain);
     clears_ = options.clears;
 }
 
-WindowsTerminal::WindowsTerminal(void* output, void* input, Colours colours) : output_(output), input_(input)
+WindowsTerminal::WindowsTerminal(void* output, void* input, Colours colours)
+    : WindowsTerminal(output, input, colours, false)
+{
+}
+
+WindowsTerminal::WindowsTerminal(void* output, void* input, Colours colours, bool eachLine)
+    : BufferedTerminal(eachLine), output_(output), input_(input)
 {
     DWORD outputMode = 0;
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!GetConsoleMode(output_, &outputMode) || !GetConsoleScreenBufferInfo(output_, &info))
+    const bool console = GetConsoleMode(output_, &outputMode) && GetConsoleScreenBufferInfo(output_, &info);
+    gHeld.store(nullptr);
+    gHeldOutput = output_;
+    gHeldToConsole = console;
+    gHeld.store(&held());
+    if (!console)
         return;  // Plain
     const bool virtualTerminal = colours == Colours::Automatic &&
                                  SetConsoleMode(output_, outputMode | ENABLE_PROCESSED_OUTPUT |
@@ -130,16 +166,23 @@ WindowsTerminal::WindowsTerminal(void* output, void* input, Colours colours) : o
     (void)hooked;
 }
 
-WindowsTerminal::~WindowsTerminal() { restore(); }
+WindowsTerminal::~WindowsTerminal()
+{
+    restore();
+    OutputBuffer* ours = &held();
+    gHeld.compare_exchange_strong(ours, nullptr);
+}
 
 void WindowsTerminal::restore()
 {
-    std::fflush(stdout);  // what can still be written; a failure was reported when it happened
+    // What can still be written; a failure was reported when it happened.
+    if (gHeld.load() == &held())
+        writeHeld();
     if (gOutput == output_)
         giveBackConsole();
 }
 
-void WindowsTerminal::write(std::string_view text)
+void WindowsTerminal::writeOut(std::string_view text)
 {
     if (mode_ != Mode::Plain) {
         if (!writeConsole(output_, text.data(), text.size()))
@@ -147,7 +190,7 @@ void WindowsTerminal::write(std::string_view text)
         return;
     }
     errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
         outputLost(errno);
 }
 
@@ -155,10 +198,13 @@ void WindowsTerminal::setColour(Colour colour)
 {
     if (!colours_)
         return;
-    if (mode_ == Mode::VirtualTerminal || mode_ == Mode::Plain)
+    if (mode_ == Mode::VirtualTerminal || mode_ == Mode::Plain) {
         write(sgrFor(colour));
-    else if (mode_ == Mode::Attributes && !SetConsoleTextAttribute(output_, static_cast<WORD>(colour)))  // on black
-        outputLost(EIO);
+    } else if (mode_ == Mode::Attributes) {
+        flush();  // the run of text in the colour before, in one call
+        if (!SetConsoleTextAttribute(output_, static_cast<WORD>(colour)))  // on black
+            outputLost(EIO);
+    }
 }
 
 void WindowsTerminal::clear()
@@ -169,7 +215,8 @@ void WindowsTerminal::clear()
         write(kClear);
     } else if (mode_ == Mode::Attributes) {
         // What the command processor's cls does: every cell blank in the
-        // current colour, the cursor home.
+        // current colour, the cursor home; the text before it is out first.
+        flush();
         CONSOLE_SCREEN_BUFFER_INFO info{};
         if (!GetConsoleScreenBufferInfo(output_, &info))
             return;
@@ -182,9 +229,8 @@ void WindowsTerminal::clear()
     }
 }
 
-void WindowsTerminal::waitKey()
+void WindowsTerminal::awaitKey()
 {
-    flush();
     HANDLE input = input_;
     if (!input) {
         input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -203,11 +249,7 @@ void WindowsTerminal::waitKey()
         CloseHandle(input);
 }
 
-int WindowsTerminal::readChar()
-{
-    flush();
-    return std::getchar();
-}
+int WindowsTerminal::readInput() { return std::getchar(); }
 
 void WindowsTerminal::unreadChar(int c)
 {
@@ -221,13 +263,6 @@ void WindowsTerminal::placeWindow()
         return;
     if (HWND window = GetConsoleWindow())
         MoveWindow(window, 0, 0, 600, 960, TRUE);
-}
-
-void WindowsTerminal::flush()
-{
-    errno = 0;
-    if (std::fflush(stdout) != 0)
-        outputLost(errno);
 }
 
 }  // namespace kestran

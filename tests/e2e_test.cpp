@@ -1,12 +1,14 @@
 // The real kestran binary on a pseudo-terminal, against the stand-in adapter library.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
 #include "tests/support/files.h"
 #include "tests/support/pty_run.h"
+#include "tests/support/pty_session.h"
 #include "tests/support/screens.h"
 
 namespace kestran::testing {
@@ -31,6 +33,26 @@ protected:
 };
 
 const std::string kNotFound = adapterNotFoundScreen();
+
+// A slow scan shows its lines as they come, not all at its end: each of its
+// 30 ms pauses lets out what the terminal holds.
+TEST_F(EndToEndTest, ASlowScanShowsItsLinesWhileItRuns)
+{
+    PtySession job({KESTRAN_BINARY, "--simulate", "bq20z-unsealed"}, {});
+    ASSERT_TRUE(job.waitForScreen("Press any key"));
+    job.press('k');
+    ASSERT_TRUE(job.waitForScreen("YOUR CHOICE: "));
+    job.type("XF0\n");
+    std::size_t firstLine = 0;
+    ASSERT_TRUE(job.waitForScreen(" Read-BLOCK from ", 0, &firstLine));
+    const auto seen = std::chrono::steady_clock::now();
+    ASSERT_TRUE(job.waitForScreen("Done!", firstLine));
+    // 15 more registers after the first, a 30 ms pause each.
+    EXPECT_GE(std::chrono::steady_clock::now() - seen, std::chrono::milliseconds(200));
+    ASSERT_TRUE(job.waitForScreen("Press any key", firstLine));
+    job.press('k');
+    EXPECT_EQ(job.finish().exitStatus, 0);
+}
 
 TEST_F(EndToEndTest, StartsUpAndExitsOnZeroThroughTheLibrary)
 {

@@ -14,6 +14,7 @@
 #include "sim/pack.h"
 #include "tests/support/files.h"
 #include "tests/support/pty_run.h"
+#include "tests/support/pty_session.h"
 
 namespace kestran::testing {
 namespace {
@@ -205,6 +206,40 @@ TEST_F(RecordEndToEnd, TraceToStandardErrorAndNothingRecordedWithoutAnAdapter)
     EXPECT_EQ(noAdapter.errors, "kestran: no adapter: SMBOpenDeviceVIDPID(0x04B4, 0x8613) returned 0\n"
                                 "kestran: the adapter did not open: nothing recorded, " + pack + " not written\n");
     EXPECT_FALSE(std::filesystem::exists(pack));
+}
+
+// With the trace on the terminal too, each screen line goes out as it ends,
+// between the trace lines of the reads before and after it, as it always has.
+TEST(TraceOnTheTerminal, ComesBetweenTheScreensLines)
+{
+    PtySession job({KESTRAN_BINARY, "--simulate", "bq20z-unsealed", "--trace", "-"}, {});
+    ASSERT_TRUE(job.waitForScreen("Press any key"));
+    job.press('k');
+    std::size_t menuEnd = 0;
+    ASSERT_TRUE(job.waitForScreen("YOUR CHOICE: ", 0, &menuEnd));
+    job.type("1");
+    std::size_t screenEnd = 0;
+    ASSERT_TRUE(job.waitForScreen("Press any key", menuEnd, &screenEnd));
+    job.press('k');
+    EXPECT_EQ(job.finish().exitStatus, 0);
+
+    // Lines of the screen carry colours; the trace's end in " ms".
+    std::istringstream lines(job.screen().substr(menuEnd, screenEnd - menuEnd));
+    int turns = 0, traceLines = 0;
+    bool lastWasTrace = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const bool trace = line.ends_with(" ms") && line.find("\x1b[") == std::string::npos;
+        const bool screen = line.find("\x1b[") != std::string::npos;
+        if (!trace && !screen)
+            continue;
+        traceLines += trace;
+        turns += trace != lastWasTrace;
+        lastWasTrace = trace;
+    }
+    EXPECT_GT(traceLines, 50);
+    EXPECT_GT(turns, 40) << "trace and screen lines alternate as the reads go";
 }
 
 TEST(CommandLine, RecordTraceAndForce)

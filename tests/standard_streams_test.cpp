@@ -2,11 +2,15 @@
 // closed or cannot be written, as the real binary meets them.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "tests/support/files.h"
 #include "tests/support/process_run.h"
@@ -113,6 +117,44 @@ TEST_F(StandardStreamsTest, OutputThatCannotBeWrittenEndsTheRunWithOneLineAndThe
         EXPECT_EQ(slurp(logPath), "open 0x04B4 0x8613\nclose\n");
         EXPECT_LT(run.cpuSeconds, 2.0);
     }
+}
+
+// A parent may leave standard output non-blocking (the flag belongs to the
+// pipe both share): a full pipe is waited for, not taken for lost output.
+TEST_F(StandardStreamsTest, ANonBlockingOutputThatFillsUpIsWaitedFor)
+{
+    int out[2], in[2];
+    ASSERT_EQ(pipe(out), 0);
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_GT(fcntl(out[1], F_SETPIPE_SZ, 4096), 0);  // the smallest pipe: a screen fills it
+    ASSERT_EQ(fcntl(out[1], F_SETFL, fcntl(out[1], F_GETFL) | O_NONBLOCK), 0);
+    ASSERT_EQ(::write(in[1], "3\n0\n", 4), 4);
+    ::close(in[1]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, STDERR_FILENO);
+        execl(KESTRAN_BINARY, KESTRAN_BINARY, "--simulate", "bq40z50-unsealed", "--color", "always",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the tool meets a full pipe meanwhile
+    std::string shown;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(out[0], chunk, sizeof chunk)) > 0;)
+        shown.append(chunk, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GT(shown.size(), 4096u);
+    EXPECT_NE(shown.find("Press any key to continue . . . "), std::string::npos);
+    EXPECT_TRUE(shown.ends_with("YOUR CHOICE: \x1b[97m\x1b[97m\x1b[0m"));
 }
 
 TEST_F(StandardStreamsTest, HelpAndVersionThatCannotBeWrittenFail)

@@ -5,9 +5,14 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <thread>
 
+#include "tests/support/files.h"
 #include "tests/support/pty_session.h"
+#include "tests/support/screens.h"
 
 namespace kestran::testing {
 namespace {
@@ -105,6 +110,61 @@ TEST(TerminalSignals, EverySignalThatEndsTheToolGivesTheTerminalBackFirst)
         EXPECT_EQ(end.signal, c.sig);
         EXPECT_EQ(job.localModes() & (ICANON | ECHO), tcflag_t(ICANON | ECHO));
         EXPECT_TRUE(job.screen().ends_with(kReset));
+    }
+}
+
+// The register of the last Read Word in the stand-in library's log, or -1.
+int lastWordRead(const std::string& log)
+{
+    const std::size_t at = log.rfind("read word 0x16 0x");
+    return at == std::string::npos ? -1 : static_cast<int>(std::stoul(log.substr(at + 17, 2), nullptr, 16));
+}
+
+std::string wordScanLine(int reg)
+{
+    char line[24];
+    std::snprintf(line, sizeof line, "0x%02x = \x1b[93m1234", static_cast<unsigned>(reg));
+    return line;
+}
+
+// The word scan holds up to 16 ms of its lines (its pauses are 1 ms each):
+// a signal in the middle writes them before the terminal is given back, and
+// after a stop the rest follows, no line twice.
+TEST(TerminalSignals, WhatTheScreenPrintedIsOnTheTerminalBeforeTheSignalEndsOrStopsTheTool)
+{
+    for (int sig : {SIGTERM, SIGTSTP}) {
+        SCOPED_TRACE(strsignal(sig));
+        const std::string log = ::testing::TempDir() + "held-" + std::to_string(getpid()) + ".log";
+        std::remove(log.c_str());
+        PtySession job({KESTRAN_BINARY}, {"LD_LIBRARY_PATH=" STANDIN_DIR, "STANDIN_WORD=0x1234", "STANDIN_LOG=" + log});
+        ASSERT_TRUE(job.waitForScreen("Press any key"));
+        job.press('k');
+        std::size_t menuEnd = 0;
+        ASSERT_TRUE(job.waitForScreen("YOUR CHOICE: ", 0, &menuEnd));
+        job.type("Z00\n");
+        ASSERT_TRUE(job.waitForScreen(" Read-WORD From "));
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        job.signal(sig);
+        if (sig == SIGTSTP) {
+            ASSERT_TRUE(job.waitStopped());
+        } else {
+            EXPECT_EQ(job.finish().signal, sig);
+        }
+        // The line of the register before the last one read was printed before that read.
+        const int last = lastWordRead(slurp(log));
+        ASSERT_GT(last, 0);
+        const std::string shown = job.screen();
+        EXPECT_NE(shown.find(wordScanLine(last - 1)), std::string::npos) << "register " << last - 1;
+        EXPECT_TRUE(shown.ends_with(kReset));
+        if (sig == SIGTSTP) {
+            job.signal(SIGCONT);
+            ASSERT_TRUE(job.waitForScreen("Press any key", menuEnd));
+            job.press('k');
+            EXPECT_EQ(job.finish().exitStatus, 0);
+            for (int reg = 0; reg <= 0xFF; ++reg)
+                EXPECT_EQ(occurrences(job.screen(), wordScanLine(reg)), 1u) << "register " << reg;
+        }
+        std::remove(log.c_str());
     }
 }
 

@@ -1,5 +1,6 @@
-// A terminal that never allocates: the screen goes into one fixed static
-// buffer (cut at its end, never grown), typed input comes from a fixed string.
+// A terminal that never allocates: the platform terminals' own buffering
+// (BufferedTerminal), its writes going into one fixed static buffer (cut at
+// its end, never grown); typed input comes from a fixed string.
 #pragma once
 
 #include <algorithm>
@@ -7,38 +8,38 @@
 #include <cstddef>
 #include <string_view>
 
-#include "console/terminal.h"
+#include "console/buffered_terminal.h"
 
 namespace kestran::testing {
 
-class FixedTerminal final : public Terminal {
+class FixedTerminal final : public BufferedTerminal {
 public:
     // Starts an empty screen; the buffer is shared, so one terminal at a time.
     explicit FixedTerminal(std::string_view typed) : typed_(typed) {}
 
-    // What was printed, colour changes and clearing left out.
+    // What was written out so far, colour changes and clearing left out.
     std::string_view screen() const { return {buffer_.data(), used_}; }
     bool cut() const { return cut_; }
 
-    void write(std::string_view text) override
+    void setColour(Colour) override {}
+    void clear() override {}
+    void unreadChar(int c) override
+    {
+        if (c >= 0 && next_ > 0)
+            --next_;
+    }
+
+private:
+    void writeOut(std::string_view text) override
     {
         const std::size_t n = std::min(text.size(), buffer_.size() - used_);
         std::copy_n(text.data(), n, buffer_.data() + used_);
         used_ += n;
         cut_ = cut_ || n < text.size();
     }
-    void setColour(Colour) override {}
-    void clear() override {}
-    void waitKey() override {}
-    int readChar() override { return next_ < typed_.size() ? static_cast<unsigned char>(typed_[next_++]) : -1; }
-    void unreadChar(int c) override
-    {
-        if (c >= 0 && next_ > 0)
-            --next_;
-    }
-    void flush() override {}
+    void awaitKey() override {}
+    int readInput() override { return next_ < typed_.size() ? static_cast<unsigned char>(typed_[next_++]) : -1; }
 
-private:
     inline static std::array<char, 4 << 20> buffer_{};
     std::size_t used_ = 0;
     bool cut_ = false;

@@ -15,6 +15,7 @@
 
 #include "adapter/smbus.h"
 #include "app/menu.h"
+#include "app/paced_output.h"
 #include "console/state.h"
 #include "reports/reports.h"
 #include "scan/scans.h"
@@ -101,9 +102,11 @@ TEST_P(ScreenWithoutHeap, AllocatesNothingWhileItRuns)
     setCurrentTerminal(&term);
     SMBOpenDeviceVIDPID(kAdapterVendorId, kAdapterProductId);
     SMBEnablePEC(1);
+    const PausesReachTheTerminal paced;
 
     armHeapCount();
     screen.run();
+    term.flush();  // as the pause after it does
     const std::size_t allocations = disarmHeapCount();
 
     EXPECT_EQ(allocations, 0u) << screen.name << " on pack " << builtin.name << " allocated " << allocations
@@ -129,9 +132,11 @@ TEST_P(MenuWithoutHeap, AllocatesNothingFromStartUpToExit)
     ASSERT_TRUE(bench.loaded);
     FixedTerminal term("6\n5\n1\n2\n3\n4\nZ00\nY00\nX00\nB00\n0\n");
     setCurrentTerminal(&term);
+    const PausesReachTheTerminal paced;
 
     armHeapCount();
     const int exitStatus = runTool();
+    term.flush();  // as the end of the run does
     const std::size_t allocations = disarmHeapCount();
 
     EXPECT_EQ(allocations, 0u) << "the menu on pack " << GetParam().name << " allocated " << allocations

@@ -78,10 +78,28 @@ TEST_F(WindowsConsoleTest, EachColourIsTheConsoleAttributeOfItsNumber)
         terminal.write("ab");
     }
     terminal.write("\nc");  // the colour stays in force on the next line
+    terminal.flush();
     EXPECT_EQ(text(0, 12), "abababababab");
     EXPECT_EQ(attributes(0, 12), (std::vector<WORD>{10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15}));
     EXPECT_EQ(text(1, 1), "c");
     EXPECT_EQ(attributes(1, 1), std::vector<WORD>{15});
+}
+
+TEST_F(WindowsConsoleTest, EachRunOfOneColourGoesToTheConsoleInOneCall)
+{
+    WindowsTerminal terminal(buffer, nullptr, WindowsTerminal::Colours::AttributesOnly);
+    terminal.write("a");
+    terminal.write("b");
+    EXPECT_EQ(text(0, 2), "  ") << "held";
+    terminal.setColour(Colour::Yellow);  // the run before it goes out, in the colour it was printed in
+    EXPECT_EQ(text(0, 2), "ab");
+    EXPECT_EQ(attributes(0, 2), (std::vector<WORD>{kGrey, kGrey}));
+    terminal.write("cd");
+    terminal.write("e");
+    EXPECT_EQ(text(0, 5), "ab   ") << "held";
+    terminal.flush();
+    EXPECT_EQ(text(0, 5), "abcde");
+    EXPECT_EQ(attributes(0, 5), (std::vector<WORD>{kGrey, kGrey, 14, 14, 14}));
 }
 
 TEST_F(WindowsConsoleTest, ClearBlanksEveryCellInTheCurrentColourAndHomesTheCursor)
@@ -101,6 +119,7 @@ TEST_F(WindowsConsoleTest, ClearBlanksEveryCellInTheCurrentColourAndHomesTheCurs
         EXPECT_EQ(attributes(row, width), std::vector<WORD>(width, 11));
     }
     terminal.write("top");
+    terminal.flush();
     EXPECT_EQ(text(0, 3), "top");
 }
 
@@ -137,6 +156,7 @@ TEST_F(WindowsConsoleTest, VirtualTerminalSequencesWhereTheConsoleTakesThem)
     EXPECT_NE(mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING, 0u);
     terminal.setColour(Colour::LightRed);
     terminal.write("AB");
+    terminal.flush();
     // A console that interprets the sequence shows red AB; Wine's console hands
     // the sequence on to the terminal it draws on and keeps it in its cells.
     const std::string row = text(0, 7);
@@ -145,13 +165,17 @@ TEST_F(WindowsConsoleTest, VirtualTerminalSequencesWhereTheConsoleTakesThem)
     else
         EXPECT_EQ(attributes(0, 2), (std::vector<WORD>{12, 12}));
 
+    terminal.write("CD");  // held when Ctrl-C comes: written before the colours are given back
     EXPECT_EQ(restoreConsoleOnControl(CTRL_C_EVENT), 0);
     GetConsoleMode(buffer, &mode);
     EXPECT_EQ(mode, originalMode);
-    if (row.front() == '\x1b')
-        EXPECT_EQ(text(0, 11), "\x1b[91mAB\x1b[0m");
-    else
+    if (row.front() == '\x1b') {
+        EXPECT_EQ(text(0, 13), "\x1b[91mABCD\x1b[0m");
+    } else {
+        EXPECT_EQ(text(0, 4), "ABCD");
+        EXPECT_EQ(attributes(0, 4), (std::vector<WORD>{12, 12, 12, 12}));
         EXPECT_EQ(info().wAttributes, kGrey);
+    }
 }
 
 TEST_F(WindowsConsoleTest, ClearInVirtualTerminalModeIsTheSequenceOfAPosixTerminal)
@@ -161,6 +185,7 @@ TEST_F(WindowsConsoleTest, ClearInVirtualTerminalModeIsTheSequenceOfAPosixTermin
         GTEST_SKIP() << "this console has no virtual-terminal processing: the terminal uses attributes";
     terminal.write("X");
     terminal.clear();
+    terminal.flush();
     const std::string row = text(0, 12);
     if (row.front() == 'X')  // Wine's console keeps the sequence
         EXPECT_EQ(row, "X\x1b[H\x1b[2J\x1b[3J");
