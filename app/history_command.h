@@ -10,12 +10,12 @@ namespace kestran {
 
 struct HistoryRun {
     std::vector<std::string> argv{};  // as typed, for the JSON document
-    std::string db;                   // --db FILE; empty for the default place
-    std::string pack;                 // PACK: a serial number as the reports show it, or the start of an identity
+    std::string db{};                   // --db FILE; empty for the default place
+    std::string pack{};                 // PACK: a serial number as the reports show it, or the start of an identity
     bool json = false;
-    std::string plot;        // --plot FILE.html
-    std::string exportTo;    // --export FILE.csv
-    std::string importFrom;  // --import FILE.csv
+    std::string plot{};        // --plot FILE.html
+    std::string exportTo{};    // --export FILE.csv
+    std::string importFrom{};  // --import FILE.csv
     bool force = false;      // --force: --plot and --export may replace a file
 };
 

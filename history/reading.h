@@ -13,12 +13,12 @@ namespace kestran::history {
 
 // What the gauge says identifies its pack. Empty strings where it did not say.
 struct PackIdentity {
-    std::string family;
-    std::string chip;  // kept with the pack, not part of its key: a report of a named family does not identify the chip
-    std::string manufacturer;
-    std::string deviceName;
-    std::optional<int> serialNumber;  // the word as read
-    std::string manufactureDate;      // "2019-06-14"
+    std::string family{};
+    std::string chip{};  // kept with the pack, not part of its key: a report of a named family does not identify the chip
+    std::string manufacturer{};
+    std::string deviceName{};
+    std::optional<int> serialNumber{};  // the word as read
+    std::string manufactureDate{};      // "2019-06-14"
 };
 
 // 0 and 0xFFFF are what unprogrammed gauges answer: no serial at all.
@@ -39,20 +39,20 @@ std::string serialText(int serial);
 std::string identityText(const PackIdentity& identity);
 
 struct Reading {
-    std::string uid;         // random, made at the save: an import recognises a reading it already has
+    std::string uid{};         // random, made at the save: an import recognises a reading it already has
     std::int64_t timeMs = 0;  // Unix time, milliseconds
-    std::string source;      // the command: "report", "health", "watch"
-    std::string transport;   // "simulator bq20z", "i2c /dev/i2c-3", "library libsmbusb.so"
+    std::string source{};      // the command: "report", "health", "watch"
+    std::string transport{};   // "simulator bq20z", "i2c /dev/i2c-3", "library libsmbusb.so"
     PackIdentity pack;
     std::optional<std::string> verdict;  // when health ran
-    std::string findingsJson;            // [{id, severity, ...}] when health ran; empty otherwise
+    std::string findingsJson{};            // [{id, severity, ...}] when health ran; empty otherwise
     std::optional<double> stateOfHealthPct;
     std::optional<int> fullChargeCapacity, designCapacity;
-    std::string capacityUnit;  // "mAh" or "10mWh"
+    std::string capacityUnit{};  // "mAh" or "10mWh"
     std::optional<int> cycleCount;
     std::vector<int> cellMillivolts;  // cell 1 first
     std::optional<double> temperatureDegC;
-    std::string document;  // the run's JSON document, as it was printed
+    std::string document{};  // the run's JSON document, as it was printed
 };
 
 // A new reading's uid: 32 hex digits from the system's random source.

@@ -116,14 +116,26 @@ struct Range {
     bool empty() const { return !(low <= high); }
 };
 
-// A range of some width: one value alone gets room around it.
+// A range of some width: one value alone gets room around it, times at
+// least a day or a minute so the axis has ticks, and points never sit on the frame.
 Range widened(Range r, Axis axis)
 {
     if (r.empty())
         return {0, 1};
+    const double least = axis == Axis::Time ? kDay : axis == Axis::Elapsed ? 60 : 0;
+    if (r.high - r.low < least) {
+        const double middle = (r.low + r.high) / 2;
+        return {middle - least / 2, middle + least / 2};
+    }
     if (r.high - r.low > 0)
         return r;
-    const double pad = axis == Axis::Time ? kDay / 2 : axis == Axis::Elapsed ? 30 : std::max(1.0, std::abs(r.low) * 0.05);
+    const double pad = std::max(1.0, std::abs(r.low) * 0.05);
+    return {r.low - pad, r.high + pad};
+}
+
+Range padded(Range r)
+{
+    const double pad = (r.high - r.low) * 0.02;
     return {r.low - pad, r.high + pad};
 }
 
@@ -265,7 +277,7 @@ std::string svg(const Chart& chart, std::string_view id, int width, int height)
                 xs.add(p.x);
                 ys.add(p.y);
             }
-    xs = widened(xs, chart.x);
+    xs = padded(widened(xs, chart.x));
     ys = widened(ys, Axis::Number);
     // The y axis from tick to tick, so the lines never touch the frame unmarked.
     std::vector<double> yTicks = ticks(Axis::Number, ys.low, ys.high, std::max(3, static_cast<int>(plotH / 40)));

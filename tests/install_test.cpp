@@ -220,6 +220,11 @@ TEST_F(CompletionTest, OffersTheOptionsAndTheArgumentsOfSimulateAndI2c)
         {{"kestran", "health", "--family", "bq3"}, {"bq30z55"}},
         {{"kestran", "--color", "a"}, {"always", "auto"}},
         {{"kestran", "--color=n"}, {"--color=never"}},
+        {{"kestran", "hi"}, {"history"}},
+        {{"kestran", "history", "--i"}, {"--i2c", "--import"}},
+        {{"kestran", "history", "--export", "m"}, {"my.pack"}},
+        {{"kestran", "--db", "p"}, {"packs"}},
+        {{"kestran", "health", "--s"}, {"--save", "--simulate"}},
     };
     ASSERT_NE(packsStartingWith("bq40").size(), 0u);
     for (const auto& c : cases) {
