@@ -303,8 +303,12 @@ std::optional<Database> Database::open(const std::string& path, bool create, std
         Statement check(handle, "PRAGMA quick_check");
         const int step = check.step();
         if (step != SQLITE_ROW || check.text(0) != "ok") {
-            error = refusal(path, "the database is corrupt (" +
-                                      (step == SQLITE_ROW ? check.text(0) : message(handle)) + ")");
+            // Its first fault only, on one line.
+            std::string fault = step == SQLITE_ROW ? check.text(0) : message(handle);
+            if (fault.starts_with("*** ") && fault.find('\n') != std::string::npos)
+                fault.erase(0, fault.find('\n') + 1);
+            fault = fault.substr(0, fault.find('\n'));
+            error = refusal(path, "the database is corrupt (" + fault + ")");
             return std::nullopt;
         }
     }

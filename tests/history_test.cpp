@@ -46,7 +46,7 @@ sim::Pack bq20zWith(int fullCharge, int cycles)
     return pack;
 }
 
-void save(const std::string& db, const history::Reading& reading)
+void saveOne(const std::string& db, const history::Reading& reading)
 {
     history::Database database = openDatabase(db);
     std::string error;
@@ -61,7 +61,7 @@ TEST_F(History, OnePackReadMonthlyLosingCapacityGivesItsTrend)
     // 95, 90, 85 and 80 % of 4400 mAh, 100 cycles a month.
     const int fullCharges[] = {4180, 3960, 3740, 3520};
     for (int month = 0; month < 4; ++month)
-        save(db, readingOfPack(bq20zWith(fullCharges[month], 100 * (month + 1)), kJanuary5 + month * kMonthMs));
+        saveOne(db, readingOfPack(bq20zWith(fullCharges[month], 100 * (month + 1)), kJanuary5 + month * kMonthMs));
 
     const Json list = historyJson(db);
     ASSERT_EQ(list["packs"].size(), 1u);
@@ -93,10 +93,10 @@ TEST_F(History, OnePackReadMonthlyLosingCapacityGivesItsTrend)
 TEST_F(History, APacksVisitsShowWhatChanged)
 {
     const std::string db = file("packs.db");
-    save(db, readingOfPack(bq20zWith(4180, 100), kJanuary5));
-    save(db, readingOfPack(bq20zWith(3960, 200), kJanuary5 + kMonthMs));
-    save(db, readingOfPack(bq20zWith(3960, 200), kJanuary5 + 2 * kMonthMs));
-    save(db, readingOfPack(bq20zWith(3500, 1001), kJanuary5 + 3 * kMonthMs));
+    saveOne(db, readingOfPack(bq20zWith(4180, 100), kJanuary5));
+    saveOne(db, readingOfPack(bq20zWith(3960, 200), kJanuary5 + kMonthMs));
+    saveOne(db, readingOfPack(bq20zWith(3960, 200), kJanuary5 + 2 * kMonthMs));
+    saveOne(db, readingOfPack(bq20zWith(3500, 1001), kJanuary5 + 3 * kMonthMs));
 
     const Printed text = history(db, "2f61");
     EXPECT_EQ(text.exitStatus, 0) << text.err;
@@ -134,10 +134,10 @@ TEST_F(History, APacksVisitsShowWhatChanged)
 TEST_F(History, TwoPacksAreToldApartAndNamedBySerialOrIdentity)
 {
     const std::string db = file("packs.db");
-    save(db, readingOfPack(builtinPack("bq20z"), kJanuary5));
-    save(db, readingOfPack(builtinPack("bq40z50"), kJanuary5 + 1000, false));
-    save(db, readingOfPack(builtinPack("bq20z"), kJanuary5 + kMonthMs));
-    save(db, readingOfPack(builtinPack("bq40z50"), kJanuary5 + kMonthMs + 1000));
+    saveOne(db, readingOfPack(builtinPack("bq20z"), kJanuary5));
+    saveOne(db, readingOfPack(builtinPack("bq40z50"), kJanuary5 + 1000, false));
+    saveOne(db, readingOfPack(builtinPack("bq20z"), kJanuary5 + kMonthMs));
+    saveOne(db, readingOfPack(builtinPack("bq40z50"), kJanuary5 + kMonthMs + 1000));
 
     const Json list = historyJson(db);
     ASSERT_EQ(list["packs"].size(), 2u);
@@ -185,10 +185,10 @@ TEST_F(History, ASerialOfZeroOrAllOnesFallsBackToTheOtherFields)
         device.data.assign(name, name + std::strlen(name));
         return pack;
     };
-    save(db, readingOfPack(withSerial(0x0000), kJanuary5));
-    save(db, readingOfPack(withSerial(0xFFFF), kJanuary5 + kMonthMs));      // the same pack: no serial either time
-    save(db, readingOfPack(withSerial(0x0000, "TV-4S2P-45"), kJanuary5));  // another name: another pack
-    save(db, readingOfPack(withSerial(0x2F61), kJanuary5));                // a real serial: another pack
+    saveOne(db, readingOfPack(withSerial(0x0000), kJanuary5));
+    saveOne(db, readingOfPack(withSerial(0xFFFF), kJanuary5 + kMonthMs));      // the same pack: no serial either time
+    saveOne(db, readingOfPack(withSerial(0x0000, "TV-4S2P-45"), kJanuary5));  // another name: another pack
+    saveOne(db, readingOfPack(withSerial(0x2F61), kJanuary5));                // a real serial: another pack
 
     history::Database database = openDatabase(db);
     std::vector<history::StoredPack> packs;
@@ -208,7 +208,7 @@ TEST_F(History, ASerialOfZeroOrAllOnesFallsBackToTheOtherFields)
 TEST_F(History, ASaveKeepsNoFolderThatCouldNameAPerson)
 {
     const std::string db = file("packs.db");
-    save(db, readingOfPack(builtinPack("bq20z-worn"), kJanuary5));
+    saveOne(db, readingOfPack(builtinPack("bq20z-worn"), kJanuary5));
     const std::vector<history::Reading> readings = readingsIn(db, true);
     ASSERT_EQ(readings.size(), 1u);
     const Json document = Json::parse(readings[0].document);

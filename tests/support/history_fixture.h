@@ -25,6 +25,11 @@ namespace kestran::testing {
 constexpr std::int64_t kJanuary5 = 1767603600000;
 constexpr std::int64_t kMonthMs = 2629746000;
 
+inline sim::Pack builtinPack(std::string_view name);
+inline history::Reading readingOfPack(sim::Pack pack, std::int64_t timeMs, bool health = true,
+                                      const std::string& name = "fixture");
+inline history::Database openDatabase(const std::string& path);
+
 class HistoryTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -37,6 +42,20 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string file(const std::string& name) const { return (dir_ / name).string(); }
+
+    // One reading of the healthy bq20z pack into the database at path.
+    void save(const std::string& path, std::int64_t timeMs = kJanuary5)
+    {
+        history::Database db = openDatabase(path);
+        std::string error;
+        EXPECT_TRUE(db.save(readingOfPack(builtinPack("bq20z"), timeMs), error)) << error;
+    }
+    void save(const std::string& path, const history::Reading& reading)
+    {
+        history::Database db = openDatabase(path);
+        std::string error;
+        EXPECT_TRUE(db.save(reading, error)) << error;
+    }
 
     std::filesystem::path dir_;
 };
@@ -52,8 +71,7 @@ inline sim::Pack builtinPack(std::string_view name)
 inline void setWord(sim::Pack& pack, int command, int value) { pack.answers[{sim::Via::Word, command}].word = value; }
 
 // The reading `kestran --simulate PACK health --save` (or `report auto --save`) takes, at timeMs.
-inline history::Reading readingOfPack(sim::Pack pack, std::int64_t timeMs, bool health = true,
-                                      const std::string& name = "fixture")
+inline history::Reading readingOfPack(sim::Pack pack, std::int64_t timeMs, bool health, const std::string& name)
 {
     sim::SimulatedGauge gauge(std::move(pack), [](unsigned) {});
     CaptureTerminal term;
