@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -68,7 +69,20 @@ static_assert(std::size(kMigrations) == kSchemaVersion, "one step per version");
 // How long a save waits for another process's transaction.
 constexpr int kBusyTimeoutMs = 15000;
 
-std::string message(sqlite3* db) { return db ? sqlite3_errmsg(db) : "out of memory"; }
+// SQLite's message, and the system's reason behind an I/O error ("No space left on device").
+std::string message(sqlite3* db)
+{
+    if (!db)
+        return "out of memory";
+    std::string text = sqlite3_errmsg(db);
+#ifndef _WIN32
+    const int code = sqlite3_errcode(db);
+    if (const int system = sqlite3_system_errno(db); system != 0 && (code == SQLITE_IOERR || code == SQLITE_FULL ||
+                                                                     code == SQLITE_CANTOPEN))
+        text += std::string(" (") + std::strerror(system) + ")";
+#endif
+    return text;
+}
 
 class Statement {
 public:
@@ -271,12 +285,17 @@ std::optional<Database> Database::open(const std::string& path, bool create, std
     sqlite3_extended_result_codes(handle, 0);
 
     // Only reads until the file is known to be ours: a refused file is left byte for byte.
+    // The three in one read transaction: another process may be making the schema meanwhile.
     std::int64_t applicationId = 0, version = 0, objects = 0;
-    int rc = queryInt(handle, "PRAGMA application_id", applicationId);
+    std::string ignored;
+    int rc = execute(handle, "BEGIN", ignored) ? SQLITE_OK : sqlite3_errcode(handle);
+    if (rc == SQLITE_OK)
+        rc = queryInt(handle, "PRAGMA application_id", applicationId);
     if (rc == SQLITE_OK)
         rc = queryInt(handle, "PRAGMA user_version", version);
     if (rc == SQLITE_OK)
         rc = queryInt(handle, "SELECT count(*) FROM sqlite_schema", objects);
+    execute(handle, "ROLLBACK", ignored);
     if (rc == SQLITE_NOTADB) {
         error = refusal(path, "not an SQLite database");
         return std::nullopt;
@@ -314,12 +333,18 @@ std::optional<Database> Database::open(const std::string& path, bool create, std
     }
 
     // Ours, or new: WAL, so readers and one writer at a time do not wait on one another.
-    {
+    // Switching needs the file to itself, and SQLite does not wait for that:
+    // another process's open or save is waited out here, as the busy timeout would.
+    for (int waited = 0;; waited += 10) {
         Statement wal(handle, "PRAGMA journal_mode = WAL");
-        if (wal.step() != SQLITE_ROW) {
+        const int step = wal.step();
+        if (step == SQLITE_ROW)
+            break;
+        if ((step != SQLITE_BUSY && step != SQLITE_LOCKED) || waited >= kBusyTimeoutMs) {
             error = path + ": " + message(handle);
             return std::nullopt;
         }
+        sqlite3_sleep(10);
     }
     if (!execute(handle, "PRAGMA foreign_keys = ON", error)) {
         error = path + ": " + error;

@@ -29,7 +29,7 @@ target_link_libraries(kestran_testsupport PUBLIC kestran_core GTest::gtest GTest
 set(KESTRAN_POSIX_ONLY_TESTS i2c_cli_test.cpp i2c_dev_test.cpp pty_run_test.cpp e2e_test.cpp install_test.cpp
   record_test.cpp record_e2e_test.cpp
   standard_streams_test.cpp terminal_signals_test.cpp command_line_text_test.cpp pack_files_test.cpp
-  hostile_input_test.cpp commands_e2e_test.cpp json_schema_test.cpp)
+  hostile_input_test.cpp commands_e2e_test.cpp json_schema_test.cpp history_processes_test.cpp)
 file(GLOB KESTRAN_TEST_SOURCES CONFIGURE_DEPENDS *_test.cpp windows/*_test.cpp)
 list(TRANSFORM KESTRAN_POSIX_ONLY_TESTS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 list(REMOVE_ITEM KESTRAN_TEST_SOURCES ${KESTRAN_POSIX_ONLY_TESTS})
