@@ -207,7 +207,8 @@ bool migrate(sqlite3* db, int& version, std::string& error)
     std::int64_t current = 0;
     if (queryInt(db, "PRAGMA user_version", current) != SQLITE_OK) {
         error = message(db);
-        execute(db, "ROLLBACK", error);
+        std::string ignored;
+        execute(db, "ROLLBACK", ignored);
         return false;
     }
     bool ok = true;
@@ -295,17 +296,18 @@ std::optional<Database> Database::open(const std::string& path, bool create, std
         rc = queryInt(handle, "PRAGMA user_version", version);
     if (rc == SQLITE_OK)
         rc = queryInt(handle, "SELECT count(*) FROM sqlite_schema", objects);
+    const std::string failure = rc == SQLITE_OK ? std::string() : message(handle);
     execute(handle, "ROLLBACK", ignored);
     if (rc == SQLITE_NOTADB) {
         error = refusal(path, "not an SQLite database");
         return std::nullopt;
     }
     if (rc == SQLITE_CORRUPT) {
-        error = refusal(path, "the database is corrupt (" + message(handle) + ")");
+        error = refusal(path, "the database is corrupt (" + failure + ")");
         return std::nullopt;
     }
     if (rc != SQLITE_OK) {
-        error = path + ": " + message(handle);
+        error = path + ": " + failure;
         return std::nullopt;
     }
     const bool fresh = applicationId == 0 && version == 0 && objects == 0;
