@@ -40,7 +40,8 @@ double niceStep(double raw)
         return 1;
     const double power = std::pow(10.0, std::floor(std::log10(raw)));
     const double fraction = raw / power;
-    const double nice = fraction <= 1 ? 1 : fraction <= 2 ? 2 : fraction <= 5 ? 5 : 10;
+    constexpr double kFuzz = 1 + 1e-9;  // 0.08 / 4 is 0.020000000000000018
+    const double nice = fraction <= kFuzz ? 1 : fraction <= 2 * kFuzz ? 2 : fraction <= 5 * kFuzz ? 5 : 10;
     return nice * power;
 }
 
