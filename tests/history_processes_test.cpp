@@ -189,6 +189,42 @@ TEST_F(HistoryProcesses, SaveAndHistoryThroughTheBinary)
     EXPECT_EQ(twice.out, "Imported 0 of 2 readings from " + csv + " into " + file("other.db") + " (2 there already)\n");
 }
 
+TEST_F(HistoryProcesses, EveryHistoryDocumentValidates)
+{
+    const std::string home = dir_.string();
+    const std::string db = file("packs.db");
+    ASSERT_EQ(kestran({"history", "--json", "--db", db}, home).exitStatus, 0);  // no database yet: no packs
+    std::vector<std::string> documents = {kestran({"history", "--json", "--db", db}, home).out};
+    save(db, readingOfPack(builtinPack("bq20z-worn"), kJanuary5));
+    save(db, readingOfPack(builtinPack("bq40z50"), kJanuary5, false));
+    save(db, readingOfPack(builtinPack("bq9000"), kJanuary5));
+    history::Reading odd = readingOfPack(builtinPack("bq20z"), kJanuary5 + kMonthMs);
+    odd.pack.deviceName = "\x1b[2J\xff\"odd\"";  // as an edited export could bring it
+    odd.stateOfHealthPct.reset();
+    save(db, odd);
+    for (const char* pack : {"", "bq20z Torvel TV", "1F0B", "bq9000", "bq20z Torvel \x1b"}) {
+        std::vector<std::string> words = {"history", "--json", "--db", db};
+        if (*pack)
+            words.insert(words.begin() + 1, pack);
+        const ProcessRun run = kestran(words, home);
+        EXPECT_EQ(run.exitStatus, 0) << pack << run.errors;
+        documents.push_back(run.out);
+    }
+    ProcessSetup setup;
+    setup.args = {"/usr/bin/python3", KESTRAN_SOURCE_DIR "/tests/support/validate_json.py",
+                  KESTRAN_SOURCE_DIR "/docs/kestran-history.schema.json"};
+    setup.env = {"PATH=/usr/bin:/bin"};
+    for (std::size_t n = 0; n < documents.size(); ++n) {
+        const std::string path = file("history-" + std::to_string(n) + ".json");
+        std::ofstream(path) << documents[n];
+        setup.args.push_back(path);
+    }
+    const ProcessRun run = runProcess(setup);
+    if (run.exitStatus == 3)
+        GTEST_SKIP() << "python3-jsonschema is not installed (scripts/setup-deps installs it)";
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.errors;
+}
+
 TEST_F(HistoryProcesses, CommandLinesThatCannotWorkAreRefused)
 {
     const struct {

@@ -4,6 +4,8 @@
 // nothing, the visits with what changed.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "app/exit_status.h"
 #include "app/history_command.h"
 #include "history/trend.h"

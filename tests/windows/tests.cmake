@@ -33,6 +33,11 @@ set(KESTRAN_POSIX_ONLY_TESTS i2c_cli_test.cpp i2c_dev_test.cpp pty_run_test.cpp 
 file(GLOB KESTRAN_TEST_SOURCES CONFIGURE_DEPENDS *_test.cpp windows/*_test.cpp)
 list(TRANSFORM KESTRAN_POSIX_ONLY_TESTS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 list(REMOVE_ITEM KESTRAN_TEST_SOURCES ${KESTRAN_POSIX_ONLY_TESTS})
+# A build without SQLite has no packs database to test.
+if(KESTRAN_NO_SQLITE)
+  list(REMOVE_ITEM KESTRAN_TEST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/history_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/history_database_test.cpp)
+endif()
 
 add_executable(kestran_tests ${KESTRAN_TEST_SOURCES} windows/pty_run_windows.cpp windows/process_run.cpp)
 target_link_libraries(kestran_tests PRIVATE kestran_testsupport GTest::gtest_main)
