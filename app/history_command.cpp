@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -376,6 +377,14 @@ bool readFile(const std::string& path, std::string& text, std::string& error)
 {
     if (record::pathKind(path) == record::PathKind::Directory) {
         error = path + ": a folder, not a file";
+        return false;
+    }
+    // An export of a shop's whole history is megabytes; a file far beyond is no export to hold in memory.
+    constexpr std::uintmax_t kLargestImport = 256u << 20;
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec && size > kLargestImport) {
+        error = path + ": " + std::to_string(size >> 20) + " MiB, more than an export of kestran's (at most 256 MiB)";
         return false;
     }
     std::ifstream file(path, std::ios::binary);
