@@ -101,7 +101,7 @@ int saveReading(const SaveTarget& target, history::Reading reading)
         return notSaved("nothing identifies the pack (no name, serial number or manufacture date came back)");
 #ifdef KESTRAN_NO_SQLITE
     (void)target;
-    return notSaved("this build of kestran has no SQLite");
+    return notSaved("kestran history needs SQLite, which this Windows build does not carry");
 #else
     std::string error;
     const std::string path = databasePath(target.db, error);
