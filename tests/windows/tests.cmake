@@ -23,7 +23,8 @@ target_link_libraries(kestran_testsupport PUBLIC kestran_core GTest::gtest GTest
 # tests of the POSIX process edges (standard descriptors,
 # signals, pack files that are FIFOs or devices, command-line text and
 # --library, hostile input through the real binary, the commands through the
-# POSIX process runner, the schema check by python3); the end-to-end tests of
+# POSIX process runner, the schema check by python3, the packs database
+# shared by two forked processes and on a full tmpfs); the end-to-end tests of
 # kestran.exe are in tests/windows/. The tests of simulate_e2e_test.cpp that
 # need a pseudo-terminal skip, saying so.
 set(KESTRAN_POSIX_ONLY_TESTS i2c_cli_test.cpp i2c_dev_test.cpp pty_run_test.cpp e2e_test.cpp install_test.cpp
