@@ -120,10 +120,12 @@ bool splitRecords(std::string_view text, std::vector<Record>& records, std::stri
             } else if (text[at] == ',') {
                 ++at;
             } else {
-                if (text[at] == '\r')
-                    ++at;
-                if (at < text.size() && text[at] == '\n')
-                    ++at;
+                // A record ends in CR LF (or LF alone); a CR alone belongs in quotes.
+                if (text[at] == '\r' && (at + 1 >= text.size() || text[at + 1] != '\n')) {
+                    error = "line " + std::to_string(line) + ": a carriage return outside quotes without its line feed";
+                    return false;
+                }
+                at += text[at] == '\r' ? 2 : 1;
                 ++line;
                 ended = true;
             }

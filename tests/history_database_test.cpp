@@ -242,6 +242,7 @@ TEST(HistoryCsv, AFaultyExportIsRefusedNamingItsLine)
         {header + replaced("0123456789abcdef", "0123456789ABCDEF"), "line 2: uid '0123456789ABCDEF' is not lower-case hex digits"},
         {header + "\"a\r\nb\",2\r\n" + good, "line 2: 2 fields, not 20"},
         {header + good + "\"open", "line 3: a quoted field is not closed"},
+        {header + replaced(",Torvel,", ",Tor\rvel,"), "line 2: a carriage return outside quotes without its line feed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);
