@@ -77,7 +77,13 @@ std::string change(const std::optional<double>& value)
     return text;
 }
 
-std::string unitShown(const std::string& unit) { return unit == "10mWh" ? "0 mWh" : " " + shown(unit); }
+std::string unitShown(const std::string& unit)
+{
+    if (unit == "10mWh")
+        return "0 mWh";
+    std::string text = " ";
+    return text.append(shown(unit));
+}
 
 Json optionalJson(const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); }
 Json optionalJson(const std::optional<int>& value) { return value ? Json(*value) : Json(nullptr); }
@@ -249,7 +255,7 @@ std::vector<std::string> changes(const history::Reading* before, const history::
     if (!now.cellMillivolts.empty() && (!before || before->cellMillivolts != now.cellMillivolts)) {
         std::string cells = "cells";
         for (const int mv : now.cellMillivolts)
-            cells += " " + std::to_string(mv);
+            cells.append(" ").append(std::to_string(mv));
         out.push_back(cells + " mV");
     }
     if (!now.findingsJson.empty()) {
@@ -285,7 +291,7 @@ void printPack(const PackReadings& entry)
         const std::vector<std::string> changed = changes(before, r);
         std::string line;
         for (const std::string& c : changed)
-            line += (line.empty() ? "" : ", ") + c;
+            line.append(line.empty() ? "" : ", ").append(c);
         std::printf("      %s\n", line.empty() ? "no change" : line.c_str());
         before = &r;
     }
@@ -449,7 +455,7 @@ int runHistory(const HistoryRun& run)
         if (found.size() > 1) {
             std::string names;
             for (const PackReadings* entry : found)
-                names += (names.empty() ? "" : "; ") + history::identityText(entry->pack.identity);
+                names.append(names.empty() ? "" : "; ").append(history::identityText(entry->pack.identity));
             return refused("'" + run.pack + "' matches " + std::to_string(found.size()) + " packs: " + names +
                            " (give more of the identity)");
         }

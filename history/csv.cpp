@@ -22,7 +22,7 @@ const std::string& header()
     static const std::string text = [] {
         std::string line;
         for (const char* column : kColumns)
-            line += (line.empty() ? "" : ",") + std::string(column);
+            line.append(line.empty() ? "" : ",").append(column);
         return line;
     }();
     return text;
@@ -60,7 +60,7 @@ std::string cellsText(const std::vector<int>& cells)
 {
     std::string text;
     for (const int cell : cells)
-        text += (text.empty() ? "" : " ") + std::to_string(cell);
+        text.append(text.empty() ? "" : " ").append(std::to_string(cell));
     return text;
 }
 

@@ -172,7 +172,7 @@ std::string cellsText(const std::vector<int>& cells)
 {
     std::string text = "[";
     for (std::size_t n = 0; n < cells.size(); ++n)
-        text += (n ? "," : "") + std::to_string(cells[n]);
+        text.append(n ? "," : "").append(std::to_string(cells[n]));
     return text + "]";
 }
 

@@ -350,7 +350,7 @@ std::string svg(const Chart& chart, std::string_view id, int width, int height)
                 flush();
                 continue;
             }
-            line += (line.empty() ? "" : " ") + px(sx(p.x)) + "," + px(sy(p.y));
+            line.append(line.empty() ? "" : " ").append(px(sx(p.x))).append(",").append(px(sy(p.y)));
         }
         flush();
         if (series.points.size() <= 60)
