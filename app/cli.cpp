@@ -14,6 +14,7 @@
 #include "adapter/vendor_library.h"
 #include "app/build_commit.h"
 #include "app/commands.h"
+#include "app/history_command.h"
 #include "app/menu.h"
 #include "app/paced_output.h"
 #include "console/platform_terminal.h"
@@ -47,6 +48,14 @@ std::string needsValue(std::string_view option)
         return "--pec needs on or off";
     if (option == "--sim-speed")
         return "--sim-speed needs how many times faster the simulated pack runs, 1 to 3600";
+    if (option == "--db")
+        return "--db needs the packs database's file";
+    if (option == "--plot")
+        return "--plot needs a file to write the page to, as in: --plot pack.html";
+    if (option == "--export")
+        return "--export needs a file to write the CSV to, as in: --export packs.csv";
+    if (option == "--import")
+        return "--import needs a CSV file that 'kestran history --export' wrote";
     return std::string(option) + " needs a value";
 }
 
@@ -98,18 +107,27 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
     CLI::Option* colourOption = app.add_option("--color", colours);
     std::string simSpeed;
     CLI::Option* simSpeedOption = app.add_option("--sim-speed", simSpeed);
+    CLI::Option* dbOption = app.add_option("--db", options.db);
 
     std::string pec;
     CLI::App* report = app.add_subcommand("report");
     report->add_option("FAMILY", options.family);
     report->add_flag("--json", options.json);
     CLI::Option* pecOption = report->add_option("--pec", pec);
+    report->add_flag("--save", options.save);
     CLI::App* identify = app.add_subcommand("identify");
     identify->add_flag("--json", options.json);
     CLI::App* health = app.add_subcommand("health");
     health->add_flag("--json", options.json);
     CLI::Option* familyOption = health->add_option("--family", options.family);
-    for (CLI::App* command : {report, identify, health}) {
+    health->add_flag("--save", options.save);
+    CLI::App* history = app.add_subcommand("history");
+    history->add_option("PACK", options.historyPack);
+    history->add_flag("--json", options.json);
+    CLI::Option* plotOption = history->add_option("--plot", options.plot);
+    CLI::Option* exportOption = history->add_option("--export", options.exportTo);
+    CLI::Option* importOption = history->add_option("--import", options.importFrom);
+    for (CLI::App* command : {report, identify, health, history}) {
         command->allow_extras();
         command->fallthrough();  // the tool's options go before or after a command's name
     }
@@ -122,7 +140,7 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
     }
 
     std::vector<std::string> extras = app.remaining();
-    for (CLI::App* command : {report, identify, health})
+    for (CLI::App* command : {report, identify, health, history})
         for (const std::string& word : command->remaining())
             extras.push_back(word);
     if (!extras.empty()) {
@@ -130,8 +148,8 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
         const std::string shown = spelledOut(word, kShownWordBytes);
         if (word.size() > 1 && word[0] == '-')
             return fail(error, "unknown option '" + shown + "'");
-        if (!report->parsed() && !identify->parsed() && !health->parsed())
-            return fail(error, "unknown command '" + shown + "': the commands are report, identify and health");
+        if (!report->parsed() && !identify->parsed() && !health->parsed() && !history->parsed())
+            return fail(error, "unknown command '" + shown + "': the commands are report, identify, health and history");
         return fail(error, "unexpected word '" + shown + "'");
     }
 
@@ -143,6 +161,11 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
         return fail(error, needsValue("--trace"));
     if (libraryOption->count() && options.library.empty())
         return fail(error, needsValue("--library"));
+    if (dbOption->count() && (options.db.empty() || optionAsValue(options.db)))
+        return fail(error, needsValue("--db"));
+    for (CLI::Option* file : {plotOption, exportOption, importOption})
+        if (file->count() && (file->as<std::string>().empty() || optionAsValue(file->as<std::string>())))
+            return fail(error, needsValue(file->get_name()));
 
     if (simulateOption->count()) {
         options.backend = Backend::Simulator;
@@ -152,7 +175,8 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
             if (word == "--simulate" || word.starts_with("--simulate=")) {
                 const bool bare = word == "--simulate" &&
                                   (n + 1 == argc || argv[n + 1][0] == '-' || std::string_view(argv[n + 1]) == "report" ||
-                                   std::string_view(argv[n + 1]) == "identify");
+                                   std::string_view(argv[n + 1]) == "identify" || std::string_view(argv[n + 1]) == "health" ||
+                                   std::string_view(argv[n + 1]) == "history");
                 if (bare)
                     simulate.clear();
                 break;
@@ -204,6 +228,16 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
         }
     } else if (identify->parsed()) {
         options.command = Command::Identify;
+    } else if (history->parsed()) {
+        options.command = Command::History;
+        if (plotOption->count() + exportOption->count() + importOption->count() > 1)
+            return fail(error, "--plot, --export and --import each do one thing; give one");
+        if (options.json && (plotOption->count() || exportOption->count() || importOption->count()))
+            return fail(error, "--json lists the history; it does not go with --plot, --export or --import");
+        if (importOption->count() && !options.historyPack.empty())
+            return fail(error, "--import merges a whole export; it takes no PACK");
+        if (!options.record.empty() || !options.trace.empty())
+            return fail(error, "history reads the packs database, not the gauge: --record and --trace do not go with it");
     } else if (health->parsed()) {
         options.command = Command::Health;
         if (!familyOption->count())
@@ -215,8 +249,10 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, std::
 
     if (!options.library.empty() && options.backend != Backend::VendorLibrary)
         return fail(error, "--library is the adapter library's file; it does not go with --simulate or --i2c");
-    if (options.force && options.record.empty() && options.trace.empty())
-        return fail(error, "--force goes with --record or --trace: it lets them replace an existing file");
+    if (options.force && options.record.empty() && options.trace.empty() && options.plot.empty() && options.exportTo.empty())
+        return fail(error, "--force goes with --record, --trace, --plot or --export: it lets them replace an existing file");
+    if (!options.db.empty() && !options.save && options.command != Command::History)
+        return fail(error, "--db names the packs database of --save and history; it goes with one of them");
     return true;
 }
 
@@ -245,12 +281,21 @@ void printHelp(std::FILE* out)
                "                         the simulator replays; rewritten after every screen\n"
                "      --trace FILE       write every bus transaction to FILE as it happens\n"
                "                         (- for standard error)\n"
-               "      --force            let --record and --trace replace an existing FILE\n"
+               "      --force            let --record, --trace, --plot and --export replace an\n"
+               "                         existing FILE\n"
                "      --color WHEN       colours: auto (on a terminal, unless NO_COLOR is set),\n"
                "                         always or never\n"
                "      --sim-speed N      with --simulate: run the pack's time N times faster\n"
-               "                         (1 to 3600), for the dynamic packs\n",
+               "                         (1 to 3600), for the dynamic packs\n"
+               "      --db FILE          the packs database of --save and history, instead of\n",
                out);
+#ifdef _WIN32
+    std::fputs("                         %LOCALAPPDATA%\\kestran\\packs.db\n", out);
+#else
+    std::fputs("                         $XDG_DATA_HOME/kestran/packs.db\n"
+               "                         (~/.local/share/kestran/packs.db)\n",
+               out);
+#endif
     std::fputs("  -h, --help             show this help and exit\n"
                "      --version          show the version and exit\n"
                "\n"
@@ -260,16 +305,26 @@ void printHelp(std::FILE* out)
                "                         (identify the gauge first)\n"
                "    --json               the values as one JSON document instead\n"
                "    --pec on|off         PEC as the menu's keys 5 and 6 set it (default: on)\n"
+               "    --save               keep the reading in the packs database (see --db)\n"
                "  identify               say which family the gauge is, how sure, and why\n"
                "    --json               as one JSON document\n"
                "  health                 is the pack good, worn or dangerous: a verdict\n"
                "                         (PASSED, ATTENTION, FAILED, UNKNOWN) and its evidence\n"
                "    --json               the report's document with the verdict\n"
                "    --family F           the family's report to judge (default: auto)\n"
+               "    --save               keep the reading and the verdict in the packs database\n"
+               "  history [PACK]         the packs saved: visits, first and last seen, verdict,\n"
+               "                         state of health then and now, its change per month\n"
+               "                         and per 100 cycles; with PACK (its serial number or\n"
+               "                         the start of its identity) that pack's visits\n"
+               "    --json               as one JSON document\n"
+               "    --plot FILE.html     draw state of health and cycle count over time\n"
+               "    --export FILE.csv    write the readings to FILE (all, or PACK's)\n"
+               "    --import FILE.csv    add the readings of an export the database lacks\n"
                "Exit statuses of the commands, bits to test: 0 all read; 1 output lost;\n"
                "2 command line, pack or bus unusable; 4 some reads failed, no answer or\n"
                "a check not evaluated; 8 FAILED; 16 an ATTENTION finding; 32 the family\n"
-               "could not be told (key 4 recommended).\n"
+               "could not be told (key 4 recommended); 64 the reading could not be saved.\n"
                "\n"
                "Built-in packs:\n",
                out);
@@ -361,6 +416,11 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
         return flushedStatus();
     }
 
+    // The history is the database's: no gauge, no adapter.
+    if (options.command == Command::History)
+        return runHistory({options.argv, options.db, options.historyPack, options.json, options.plot, options.exportTo,
+                           options.importFrom, options.force});
+
     std::unique_ptr<Adapter> backend;
     const VendorLibraryAdapter* library = nullptr;
     std::string backendName = "the adapter library libsmbusb.so";
@@ -421,7 +481,8 @@ int runCommandLine(int argc, const char* const* argv, [[maybe_unused]] I2cKernel
         setCurrentTerminal(&terminal);
         exitStatus = runOnTerminal(terminal, [&] { return runTool([&session] { session.screenEnded(); }); });
     } else {
-        const CommandRun run{options.argv, transport, options.json, options.pecOff, [&session] { session.screenEnded(); }};
+        const CommandRun run{options.argv, transport, options.json, options.pecOff, [&session] { session.screenEnded(); },
+                             {options.save, options.db, {}}};
         const auto command = [&] {
             switch (options.command) {
             case Command::Report: return runReport(run, options.family);

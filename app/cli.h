@@ -15,7 +15,7 @@ class I2cKernel;
 enum class Backend { VendorLibrary, Simulator, I2cDev };
 
 // What the run does: the menu, or one command that prints once and ends.
-enum class Command { Menu, Report, Identify, Health };
+enum class Command { Menu, Report, Identify, Health, History };
 
 struct Options {
     Backend backend = Backend::VendorLibrary;
@@ -31,6 +31,12 @@ struct Options {
     std::string family;   // report FAMILY, health --family: a family's name, a menu key, or "auto"
     bool json = false;    // --json
     bool pecOff = false;  // --pec off
+    bool save = false;    // --save: report and health keep their reading in the packs database
+    std::string db;       // --db FILE: that database instead of the default place
+    std::string historyPack;  // history PACK
+    std::string plot;         // history --plot FILE.html
+    std::string exportTo;     // history --export FILE.csv
+    std::string importFrom;   // history --import FILE.csv
     bool help = false;
     bool version = false;
     std::vector<std::string> argv;  // the whole command line, as typed

@@ -284,7 +284,11 @@ int runReport(const CommandRun& run, const std::string& familyName)
                      : identity->family  ? "the family is not certain ('kestran identify' says why)"
                                          : "the family could not be told: the generic report (key 4) is shown");
     }
-    return run.json ? printed(reportDocument(run, walk), walk.exitStatus) : walk.exitStatus;
+    const Json document = reportDocument(run, walk);
+    const int shown = run.json ? printed(document, walk.exitStatus) : walk.exitStatus;
+    if (!run.save.save)
+        return shown;
+    return shown | saveReading(run.save, readingOf("report", run.transport, walk, nullptr, document, nowMs(run.save)));
 }
 
 HealthWalk walkHealth(const std::string& family, const std::function<void()>& screenEnded)
@@ -322,11 +326,19 @@ int runHealth(const CommandRun& run, const std::string& family)
         return exit_status::kUnusable;
     const ClosesGauge closes;
     const HealthWalk health = walkHealth(family, run.screenEnded);
-    if (run.json)
-        return printed(healthDocument(run, health), health.walk.exitStatus);
-    printHealth(health);
-    currentTerminal().flush();
-    return health.walk.exitStatus;
+    const Json document = healthDocument(run, health);
+    int shown = health.walk.exitStatus;
+    if (run.json) {
+        shown = printed(document, health.walk.exitStatus);
+    } else {
+        printHealth(health);
+        currentTerminal().flush();
+    }
+    if (!run.save.save)
+        return shown;
+    // Saved after the output, so a failed save never costs what was printed.
+    return shown | saveReading(run.save, readingOf("health", run.transport, health.walk, &health.assessment, document,
+                                                   nowMs(run.save)));
 }
 
 int runIdentify(const CommandRun& run)

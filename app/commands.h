@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/document.h"
+#include "app/saving.h"
 #include "health/health.h"
 #include "identify/identify.h"
 #include "model/report.h"
@@ -22,6 +23,7 @@ struct CommandRun {
     bool json = false;
     bool pecOff = false;          // --pec off: PEC switched off as the menu's key 6 does
     std::function<void()> screenEnded{};  // after the report's walk (a recording is rewritten)
+    SaveTarget save{};            // --save, --db: the reading into the packs database, after the output
 };
 
 // `report FAMILY`: a family's name, its menu key, or "auto".

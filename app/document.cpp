@@ -8,7 +8,7 @@
 
 namespace kestran {
 
-model::Json documentHead(const std::vector<std::string>& argv, const Transport& transport, int exitStatus)
+model::Json toolHead(const std::vector<std::string>& argv, int exitStatus)
 {
     model::Json words = model::Json::array();
     for (const std::string& word : argv)
@@ -16,9 +16,15 @@ model::Json documentHead(const std::vector<std::string>& argv, const Transport& 
     return {
         {"json_format_version", {1, 0}},
         {"kestran", {{"version", toolVersionText()}, {"argv", std::move(words)}, {"exit_status", exitStatus}}},
-        {"transport", {{"kind", transport.kind}, {"name", spelledOut(transport.name, kShownPathBytes)},
-                       {"pec", transport.pec}, {"pec_by", transport.pecBy}}},
     };
+}
+
+model::Json documentHead(const std::vector<std::string>& argv, const Transport& transport, int exitStatus)
+{
+    model::Json document = toolHead(argv, exitStatus);
+    document["transport"] = {{"kind", transport.kind}, {"name", spelledOut(transport.name, kShownPathBytes)},
+                             {"pec", transport.pec}, {"pec_by", transport.pecBy}};
+    return document;
 }
 
 bool printDocument(const model::Json& document)

@@ -19,6 +19,9 @@ struct Transport {
     std::string pecBy = "adapter";
 };
 
+// {json_format_version, kestran: {version, argv, exit_status}}: the head of every document.
+model::Json toolHead(const std::vector<std::string>& argv, int exitStatus);
+
 // {json_format_version, kestran: {version, argv, exit_status}, transport}
 model::Json documentHead(const std::vector<std::string>& argv, const Transport& transport, int exitStatus);
 

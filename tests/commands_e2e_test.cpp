@@ -144,7 +144,7 @@ TEST(CommandsEndToEnd, ARefusedCommandLineIsOneLineAndExitStatusTwo)
         std::vector<std::string> args;
         std::string error;
     } cases[] = {
-        {{"frobnicate"}, "kestran: unknown command 'frobnicate': the commands are report, identify and health"},
+        {{"frobnicate"}, "kestran: unknown command 'frobnicate': the commands are report, identify, health and history"},
         {{"report"}, "kestran: report needs a FAMILY: bq20z, bq30z55, bq40z50, bq9000 (or the menu keys 1 to 4), or "
                      "auto"},
         {{"report", "bq50z"}, "kestran: unknown family 'bq50z': bq20z, bq30z55, bq40z50, bq9000 (or the menu keys 1 "

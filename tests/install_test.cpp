@@ -222,6 +222,11 @@ TEST_F(CompletionTest, OffersTheOptionsAndTheArgumentsOfSimulateAndI2c)
         {{"kestran", "--color", "a"}, {"always", "auto"}},
         {{"kestran", "--color=n"}, {"--color=never"}},
         {{"kestran", "--simulate", "--sim-speed", ""}, {}},
+        {{"kestran", "hi"}, {"history"}},
+        {{"kestran", "history", "--i"}, {"--i2c", "--import"}},
+        {{"kestran", "history", "--export", "m"}, {"my.pack"}},
+        {{"kestran", "--db", "p"}, {"packs"}},
+        {{"kestran", "health", "--s"}, {"--save", "--sim-speed", "--simulate"}},
     };
     ASSERT_NE(packsStartingWith("bq40").size(), 0u);
     for (const auto& c : cases) {

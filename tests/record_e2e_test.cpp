@@ -260,7 +260,7 @@ TEST(CommandLine, RecordTraceAndForce)
         {{"kestran", "--record="}, "", "", false, "--record needs a file to keep the recording in"},
         {{"kestran", "--trace"}, "", "", false, "--trace needs a file, or - for standard error"},
         {{"kestran", "--force", "--simulate"}, "", "", true,
-         "--force goes with --record or --trace: it lets them replace an existing file"},
+         "--force goes with --record, --trace, --plot or --export: it lets them replace an existing file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argv[1]);

@@ -23,16 +23,22 @@ target_link_libraries(kestran_testsupport PUBLIC kestran_core GTest::gtest GTest
 # tests of the POSIX process edges (standard descriptors,
 # signals, pack files that are FIFOs or devices, command-line text and
 # --library, hostile input through the real binary, the commands through the
-# POSIX process runner, the schema check by python3); the end-to-end tests of
+# POSIX process runner, the schema check by python3, the packs database
+# shared by two forked processes and on a full tmpfs); the end-to-end tests of
 # kestran.exe are in tests/windows/. The tests of simulate_e2e_test.cpp that
 # need a pseudo-terminal skip, saying so.
 set(KESTRAN_POSIX_ONLY_TESTS i2c_cli_test.cpp i2c_dev_test.cpp hid_emulator_test.cpp pty_run_test.cpp e2e_test.cpp install_test.cpp
   record_test.cpp record_e2e_test.cpp
   standard_streams_test.cpp terminal_signals_test.cpp command_line_text_test.cpp pack_files_test.cpp
-  hostile_input_test.cpp commands_e2e_test.cpp json_schema_test.cpp)
+  hostile_input_test.cpp commands_e2e_test.cpp json_schema_test.cpp history_processes_test.cpp)
 file(GLOB KESTRAN_TEST_SOURCES CONFIGURE_DEPENDS *_test.cpp windows/*_test.cpp)
 list(TRANSFORM KESTRAN_POSIX_ONLY_TESTS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 list(REMOVE_ITEM KESTRAN_TEST_SOURCES ${KESTRAN_POSIX_ONLY_TESTS})
+# A build without SQLite has no packs database to test.
+if(KESTRAN_NO_SQLITE)
+  list(REMOVE_ITEM KESTRAN_TEST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/history_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/history_database_test.cpp)
+endif()
 
 add_executable(kestran_tests ${KESTRAN_TEST_SOURCES} windows/pty_run_windows.cpp windows/process_run.cpp)
 target_link_libraries(kestran_tests PRIVATE kestran_testsupport GTest::gtest_main)
